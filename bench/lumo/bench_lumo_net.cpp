@@ -3,6 +3,8 @@
 #include "lumo/eventloop.h"
 #include "lumo/net.h"
 
+#include "ratio_reporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -275,36 +277,16 @@ BENCHMARK(BM_LumoBulk)->UseRealTime()->Iterations(3)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_BareUdp)->UseRealTime();
 BENCHMARK(BM_LumoUdp)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(false);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* what, const char* prefix, double goal) {
-        double lumo = 0, bare = 0;
-        for (const auto& [name, t] : reporter.times) {
-            if (name.rfind(std::string("BM_Lumo") + prefix, 0) == 0)
-                lumo = t;
-            if (name.rfind(std::string("BM_Bare") + prefix, 0) == 0)
-                bare = t;
-        }
-        if (lumo > 0 && bare > 0)
-            std::printf("ratio %-34s %6.2fx (goal <= %.1fx)\n", what, lumo / bare, goal);
-    };
-    ratio("tcp 64-byte round trip lumo/bare", "RoundTrip", 1.5);
-    ratio("tcp 100 MB bulk echo lumo/bare", "Bulk", 1.2);
-    ratio("udp 200-byte ping-pong lumo/bare", "Udp", 1.5);
+    reporter.printRatio("tcp 64-byte round trip lumo/bare", "BM_LumoRoundTrip", "BM_BareRoundTrip",
+                        1.5);
+    reporter.printRatio("tcp 100 MB bulk echo lumo/bare", "BM_LumoBulk", "BM_BareBulk", 1.2);
+    reporter.printRatio("udp 200-byte ping-pong lumo/bare", "BM_LumoUdp", "BM_BareUdp", 1.5);
     benchmark::Shutdown();
     return 0;
 }
