@@ -1,6 +1,7 @@
 // One server connection without sockets: receiving, dispatch, bounds,
 // WebSocket frames and the heartbeat on an injected clock.
 #include <kohttp/http_connection.h>
+#include <kohttp/http_router.h>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,9 @@ protected:
         if (e->path() == "/ws") {
             e->response().setStatus(101, "Switching Protocols");
             conn->setWebSocket("/ws");
+        } else if (e->path() == "/throw") {
+            HttpHandlerByFunc empty{HttpHandlerFunc()};
+            empty.handle(e);
         } else if (e->path() == "/later") {
             kept = e;
         } else {
@@ -91,6 +95,16 @@ TEST_F(Connection, NonHttpBytesCloseAfterTheLogLine) {
     EXPECT_EQ(logs, std::vector<std::string>{"Http parse error, peer 127.0.0.1:40000"});
     receive("GET /more HTTP/1.1\r\n\r\n"); // nothing after the close
     EXPECT_EQ(paths.size(), 1u);
+}
+
+TEST_F(Connection, FailingHandlerAnswers500AndTheConnectionGoesOn) {
+    open(HttpConfig::sdk());
+    receive("GET /throw HTTP/1.1\r\n\r\nGET /next HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(out, std::string("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n") +
+                       "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\necho /next");
+    EXPECT_EQ(closes, 0);
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].rfind("handler failed: ", 0), 0u);
 }
 
 TEST_F(Connection, RequestOverBoundGets413AndClose) {

@@ -81,7 +81,15 @@ bool HttpConnection::receiveHttp() {
                 }
             });
         }
-        hooks_.dispatch(event);
+        try {
+            hooks_.dispatch(event);
+        } catch (const std::exception& e) {
+            // A failing handler answers this request, not the whole server.
+            KOHTTP_LOG(*config_, LogLevel::Error,
+                       std::string("handler failed: ") + e.what() + ", peer " + peer_);
+            event->response().setStatus(500, "Internal Server Error");
+            event->response().setBody({});
+        }
     }
     return true;
 }
