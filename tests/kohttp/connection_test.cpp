@@ -23,11 +23,11 @@ std::string maskedFrame(int opcode, bool fin, const std::string& payload) {
 
 class Connection : public ::testing::Test {
 protected:
-    void open(HttpConfigPtr base) {
+    void open(HttpConfigPtr base, std::size_t maxWsMessage = 64) {
         auto config = std::make_shared<HttpConfig>(*base);
         config->limits.maxHeadBytes = 512;
         config->limits.maxReceiveBuffer = 4096;
-        config->limits.maxWsMessageBytes = 64;
+        config->limits.maxWsMessageBytes = maxWsMessage;
         config->log = [this](LogLevel, const char*, int, const std::string& msg) {
             logs.push_back(msg);
         };
@@ -117,11 +117,12 @@ TEST_F(Connection, RequestOverBoundGets413AndClose) {
 }
 
 TEST_F(Connection, ReceiveBufferIsBounded) {
-    upgrade(HttpConfig::sdk());
-    // A frame header announcing 60 bytes, then a trickle that never ends it.
-    receive(std::string("\x81\xbc", 2));
+    open(HttpConfig::sdk(), 1 << 20);
+    receive("GET /ws HTTP/1.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n\r\n");
+    // A frame announcing 60000 bytes, more than the buffer may hold.
+    receive(std::string("\x82\x7e\xea\x60", 4) + std::string(4000, 'x'));
     EXPECT_EQ(closes, 0);
-    receive(std::string(5000, 'x'));
+    receive(std::string(1000, 'x'));
     EXPECT_EQ(closes, 1);
     EXPECT_NE(logs.back().find("receive buffer over 4096 bytes"), std::string::npos);
 }

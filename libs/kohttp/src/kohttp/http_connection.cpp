@@ -28,20 +28,21 @@ void HttpConnection::receive(const char* data, std::size_t len) {
     if (closed_) {
         return;
     }
-    if (buffer_.size() + len > config_->limits.maxReceiveBuffer) {
-        refuse("receive buffer over " + std::to_string(config_->limits.maxReceiveBuffer) +
-               " bytes");
-        return;
-    }
     buffer_.append(data, len);
     while (!buffer_.empty() && !closed_) {
         if (websocket_) {
             receiveFrames();
-            return;
+            break;
         }
         if (!receiveHttp()) {
-            return;
+            break;
         }
+    }
+    // What is left waits for more bytes; a peer must not make that grow
+    // without end.
+    if (!closed_ && buffer_.size() > config_->limits.maxReceiveBuffer) {
+        refuse("receive buffer over " + std::to_string(config_->limits.maxReceiveBuffer) +
+               " bytes");
     }
 }
 
