@@ -3,23 +3,15 @@
 #include <kohttp/http_connection.h>
 #include <kohttp/http_router.h>
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 using namespace kohttp;
 
 namespace {
 
-std::string maskedFrame(int opcode, bool fin, const std::string& payload) {
-    std::string out;
-    out.push_back(static_cast<char>((fin ? 0x80 : 0) | opcode));
-    out.push_back(static_cast<char>(0x80 | payload.size())); // short payloads only
-    const char key[4] = {0x0a, 0x0b, 0x0c, 0x0d};
-    out.append(key, 4);
-    for (std::size_t i = 0; i < payload.size(); ++i) {
-        out.push_back(static_cast<char>(payload[i] ^ key[i % 4]));
-    }
-    return out;
-}
+using kohttp_test::maskedFrame;
 
 class Connection : public ::testing::Test {
 protected:
@@ -61,7 +53,7 @@ protected:
     void upgrade(HttpConfigPtr config) {
         open(config);
         receive("GET /ws HTTP/1.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n\r\n" +
-                maskedFrame(kWsText, true, "hi"));
+                maskedFrame(kWsText, "hi"));
         ASSERT_TRUE(conn->isWebSocket());
         out.clear();
     }
@@ -160,10 +152,10 @@ TEST_F(Connection, FramesAfterTheSwitchInTheSameRead) {
 TEST_F(Connection, SdkFrames) {
     upgrade(HttpConfig::sdk());
     messages.clear();
-    receive(maskedFrame(kWsPing, true, "abc") + maskedFrame(kWsBinary, false, "part1") +
-            maskedFrame(kWsContinuation, true, "part2") + maskedFrame(7, true, "odd"));
+    receive(maskedFrame(kWsPing, "abc") + maskedFrame(kWsBinary, "part1", false) +
+            maskedFrame(kWsContinuation, "part2") + maskedFrame(7, "odd"));
     clock += 5;
-    receive(maskedFrame(kWsPong, true, "p"));
+    receive(maskedFrame(kWsPong, "p"));
     EXPECT_EQ(out, std::string("\x8a\x03"
                                "abc"));
     EXPECT_EQ(messages, (std::vector<std::string>{"2:part1", "10:p"}));
@@ -173,15 +165,15 @@ TEST_F(Connection, SdkFrames) {
 TEST_F(Connection, ManagerAssemblesFragments) {
     upgrade(HttpConfig::manager());
     messages.clear();
-    receive(maskedFrame(kWsText, false, "hel") + maskedFrame(kWsPing, true, "") +
-            maskedFrame(kWsContinuation, false, "lo ") +
-            maskedFrame(kWsContinuation, true, "there") + maskedFrame(kWsPong, true, ""));
+    receive(maskedFrame(kWsText, "hel", false) + maskedFrame(kWsPing, "") +
+            maskedFrame(kWsContinuation, "lo ", false) + maskedFrame(kWsContinuation, "there") +
+            maskedFrame(kWsPong, ""));
     EXPECT_EQ(messages, std::vector<std::string>{"1:hello there"});
 }
 
 TEST_F(Connection, CloseFrameIsAnsweredAndCloses) {
     upgrade(HttpConfig::sdk());
-    receive(maskedFrame(kWsClose, true, "") + maskedFrame(kWsText, true, "late"));
+    receive(maskedFrame(kWsClose, "") + maskedFrame(kWsText, "late"));
     EXPECT_EQ(out, std::string("\x88\x00", 2));
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(messages, std::vector<std::string>{"1:hi"});
@@ -201,7 +193,7 @@ TEST_F(Connection, HeartbeatPingsAnsweringPeersAndClosesSilentOnes) {
     EXPECT_EQ(out, ping);
     // Answered: left alone until 30 s after the ping, then pinged again.
     clock += 20;
-    receive(maskedFrame(kWsPong, true, ""));
+    receive(maskedFrame(kWsPong, ""));
     for (int s = 1; s <= 29; ++s) {
         clock += 1000;
         conn->heartbeat();

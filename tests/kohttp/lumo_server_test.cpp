@@ -3,6 +3,8 @@
 // run in another thread (curl) or are polled between loop passes.
 #include <kohttp/loop/http_server.h>
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <lumo/md5.h>
@@ -23,6 +25,8 @@ using kohttp::loop::HttpServer;
 using kohttp::loop::HttpSession;
 
 namespace {
+
+using kohttp_test::maskedFrame;
 
 // A loopback client whose socket is non-blocking, read between loop passes.
 class RawClient {
@@ -67,18 +71,6 @@ private:
     int fd_ = -1;
     bool connected_ = false;
 };
-
-std::string maskedFrame(int opcode, const std::string& payload) {
-    std::string out;
-    out.push_back(static_cast<char>(0x80 | opcode));
-    out.push_back(static_cast<char>(0x80 | payload.size())); // short payloads only
-    const char key[4] = {0x37, 0x21, 0x05, 0x7e};
-    out.append(key, 4);
-    for (std::size_t i = 0; i < payload.size(); ++i) {
-        out.push_back(static_cast<char>(payload[i] ^ key[i % 4]));
-    }
-    return out;
-}
 
 class LoopServer : public ::testing::Test {
 protected:

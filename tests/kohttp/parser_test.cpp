@@ -294,24 +294,12 @@ TEST(HttpParserFuzz, RandomInputIsHandledSafely) {
                 c = static_cast<char>(rng());
             }
         } else {
-            input = valid;
-            int edits = 1 + static_cast<int>(rng() % 5);
-            for (int e = 0; e < edits; ++e) {
-                input[rng() % input.size()] = alphabet[rng() % alphabet.size()];
-            }
+            input = kohttp_test::mutate(rng, valid, alphabet, 5);
         }
         auto config = round % 2 ? HttpConfig::manager() : HttpConfig::sdk();
         HttpParserContext ctx(config);
-        std::size_t at = 0;
-        while (at < input.size()) {
-            std::size_t len = std::min<std::size_t>(1 + rng() % 64, input.size() - at);
-            std::size_t used = ctx.feed(input.data() + at, len);
-            ASSERT_LE(used, len);
-            if (used < len) {
-                break;
-            }
-            at += len;
-        }
+        ASSERT_TRUE(kohttp_test::feedRandomly(
+            rng, input, 64, [&](const char* d, std::size_t n) { return ctx.feed(d, n); }));
         while (ctx.takeCompleted()) {
         }
         if (ctx.error() != HttpParserContext::Error::None) {
