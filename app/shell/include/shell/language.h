@@ -1,0 +1,39 @@
+// Public: translation files and the run-time language switch.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QTranslator;
+
+namespace tesmo {
+
+// "zh", "en" and "kr" name the three translations; any other code gives "".
+QString translationFile(const QString& lang);
+
+// Loads translation files from one directory into one translator and installs it.
+class LanguageSwitcher : public QObject {
+    Q_OBJECT
+public:
+    LanguageSwitcher(QTranslator* translator, QString directory, QObject* parent = nullptr);
+
+    // Loads fileName from the directory; logs "<name> loaded" and installs the
+    // translator, or logs "<name> failed to load" and keeps what was installed.
+    bool load(const QString& fileName);
+    // Called after every switch so the window re-applies its texts.
+    void setRetranslate(std::function<void()> retranslate) {
+        retranslate_ = std::move(retranslate);
+    }
+
+public slots:
+    void changeLanguage(const QString& lang);
+
+private:
+    QTranslator* translator_;
+    QString directory_;
+    std::function<void()> retranslate_;
+};
+
+} // namespace tesmo

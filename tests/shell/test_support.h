@@ -1,0 +1,36 @@
+// Shared by the shell tests: a private environment so tests never touch the
+// user's settings, data directory or the session's "tesmo-man" local socket.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tesmo::test {
+
+// Creates a fresh directory and points TMPDIR, XDG_CONFIG_HOME and XDG_DATA_HOME
+// into it. Call before the application object exists; child processes inherit it.
+inline QString isolateEnvironment() {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/tesmo-shell-XXXXXX";
+    if (!::mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    const QString root = QString::fromStdString(templ);
+    const auto set = [&](const char* name, const char* sub) {
+        const QByteArray dir = (root + QLatin1Char('/') + QLatin1String(sub)).toLocal8Bit();
+        ::mkdir(dir.constData(), 0700);
+        ::setenv(name, dir.constData(), 1);
+    };
+    set("XDG_CONFIG_HOME", "config");
+    set("XDG_DATA_HOME", "data");
+    set("TMPDIR", "tmp");
+    set("XDG_RUNTIME_DIR", "runtime");
+    return root;
+}
+
+} // namespace tesmo::test
