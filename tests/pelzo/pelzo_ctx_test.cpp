@@ -106,19 +106,24 @@ protected:
         lumo::setTimeSource(nullptr);
     }
 
-    // Starts terminals on fresh addresses; periodic behaviour is off so the
-    // test drives every exchange.
-    std::vector<simpelzo::Terminal*> startTerminals(std::vector<simpelzo::TerminalConfig> configs) {
+    // Starts terminals on fresh addresses. Unless asked to run on their own,
+    // periodic behaviour is off and they know the context, so the test drives
+    // every exchange.
+    std::vector<simpelzo::Terminal*> startTerminals(std::vector<simpelzo::TerminalConfig> configs,
+                                                    bool onTheirOwn = false) {
         std::vector<simpelzo::Terminal*> raw;
         for (auto& cfg : configs) {
             cfg.address = nextAddress();
-            cfg.heartbeatIntervalMs = 0;
-            cfg.challengeIntervalMs = 0;
-            cfg.captureIntervalMs = 0;
+            if (!onTheirOwn) {
+                cfg.heartbeatIntervalMs = 0;
+                cfg.challengeIntervalMs = 0;
+                cfg.captureIntervalMs = 0;
+            }
             auto t = std::make_unique<simpelzo::Terminal>(cfg);
             std::string error;
             EXPECT_TRUE(t->open(error)) << error;
-            t->setServer(pelzo::kLoopbackHost, ctx_->port());
+            if (!onTheirOwn)
+                t->setServer(pelzo::kLoopbackHost, ctx_->port());
             raw.push_back(t.get());
             terminals_.push_back(std::move(t));
         }
@@ -137,9 +142,15 @@ protected:
     }
     // Everything the context sent to t before this call has reached t when
     // the heartbeat reply has: one socket pair keeps its order on loopback.
-    void barrier(simpelzo::Terminal& t) {
+    void barrier(simpelzo::Terminal& t) { heartbeat(t, -1); }
+    // A heartbeat with the given first byte (-1: the terminal's own), waiting
+    // for its reply so that a later barrier's reply cannot be mistaken for it.
+    void heartbeat(simpelzo::Terminal& t, int byte0) {
         const int replies = t.state().heartbeatReplies;
-        t.sendHeartbeat();
+        if (byte0 < 0)
+            t.sendHeartbeat();
+        else
+            t.sendRaw(simpelzo::frame(static_cast<uint8_t>(byte0), ""));
         ASSERT_TRUE(pumpUntil([&] { return t.state().heartbeatReplies > replies; }));
     }
     void logIn(simpelzo::Terminal& t) {
@@ -257,7 +268,7 @@ TEST_F(PelzoCtxTest, CaptureFollowsRequestsAndHeartbeats) {
     barrier(cap);
     EXPECT_EQ(cap.state().startRequests, 1);
     // One that says "not capturing" gets the start again.
-    cap.sendRaw(simpelzo::frame(simpelzo::kHeartbeat, ""));
+    heartbeat(cap, simpelzo::kHeartbeat);
     barrier(cap);
     EXPECT_EQ(cap.state().startRequests, 2);
 
@@ -270,7 +281,7 @@ TEST_F(PelzoCtxTest, CaptureFollowsRequestsAndHeartbeats) {
     ctx_->stopCapture();
     ASSERT_TRUE(cap.waitFor([](const simpelzo::TerminalState& s) { return !s.capturing; }));
     // Still streaming as far as its heartbeat says: stopped again.
-    cap.sendRaw(simpelzo::frame(simpelzo::kHeartbeat | 0x20, ""));
+    heartbeat(cap, simpelzo::kHeartbeat | 0x20);
     barrier(cap);
     EXPECT_EQ(cap.state().stopRequests, 2);
     EXPECT_EQ(cap.state().startRequests, 2);
@@ -430,6 +441,41 @@ TEST_F(PelzoCtxTest, StaysRespondingWhileHeartbeatsFlow) {
     EXPECT_EQ(countEvents(ip, "NOT_RESPONDING"), 1);
     barrier(t);
     EXPECT_TRUE(ctx_->devices().at(ip)->responding);
+}
+
+// The terminals' own timers at short intervals: each learns the context from
+// the first packet it gets, challenges it, logs in and keeps heartbeating; the
+// capture terminal streams once asked.
+TEST_F(PelzoCtxTest, TerminalsDriveTheSessionThemselves) {
+    simpelzo::TerminalConfig cfg;
+    cfg.deviceId = "SIM-AUTO";
+    cfg.heartbeatIntervalMs = 10;
+    cfg.challengeIntervalMs = 30;
+    cfg.captureIntervalMs = 5;
+    auto sims = startTerminals({cfg, cfg}, true);
+    simpelzo::Terminal& speaker = *sims[0];
+    simpelzo::Terminal& mic = *sims[1];
+    ASSERT_EQ(ctx_->addDevice(addressOf(speaker), ""), 0);
+    ASSERT_EQ(ctx_->setCaptureDevice(addressOf(mic), "574213"), 0);
+
+    ctx_->setOutputVolumeAll(20);           // first contact with the speaker
+    ASSERT_EQ(ctx_->startCapture(8000), 0); // and with the microphone
+    const uint32_t speakerIp = ipOf(addressOf(speaker));
+    const uint32_t micIp = ipOf(addressOf(mic));
+    ASSERT_TRUE(pumpUntil([&] {
+        return countEvents(speakerIp, "") >= 1 && countEvents(micIp, "") >= 1 &&
+               captured_.size() >= 5 && speaker.state().heartbeatReplies >= 3;
+    }));
+    EXPECT_TRUE(ctx_->devices().at(speakerIp)->loggedIn);
+    EXPECT_TRUE(ctx_->captureDev().loggedIn);
+    EXPECT_EQ(ctx_->captureDev().deviceId, "SIM-AUTO");
+    EXPECT_EQ(speaker.state().outputVolume, 20);
+    EXPECT_EQ(mic.state().captureRateCode, 0);
+    for (size_t i = 1; i < captured_.size(); ++i)
+        EXPECT_EQ(static_cast<uint8_t>(captured_[i][0]),
+                  static_cast<uint8_t>(captured_[i - 1][0] + 1));
+    for (const auto& e : events_)
+        EXPECT_EQ(std::get<1>(e), 200);
 }
 
 TEST_F(PelzoCtxTest, ClockSteppingBackStillReportsSilence) {
