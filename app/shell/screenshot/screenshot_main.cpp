@@ -83,15 +83,16 @@ int main(int argc, char** argv) {
         feed(discovery, t);
     discovery->flushPending();
 
-    // One pending edit, so the picture shows the modified colour and enabled actions.
+    // One pending edit, so the picture shows the modified colour, and a selected
+    // row, so it shows the actions that need one.
     DevicesModel* model = window.model();
-    const DeviceInfo* edited = model->find("A10003");
     for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->deviceAt(row) == edited) {
+        const QString id = model->deviceAt(row)->devId.reported;
+        if (id == QLatin1String("A10003"))
             model->setData(model->index(row, DevicesModel::columnIndex("AO_VOLUME")), "85");
+        if (id == QLatin1String("A10005"))
             window.tableView()->selectionModel()->select(
                 model->index(row, 1), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
     }
     window.show();
     QCoreApplication::processEvents();
