@@ -21,18 +21,12 @@
 
 namespace {
 
+using tesmo::test::waitFor;
+
 std::string g_skip;
 
 QString sourceDir() {
     return QString::fromLocal8Bit(qgetenv("TESMO_SOURCE_DIR"));
-}
-
-template <class Pred> bool waitFor(Pred pred) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!pred() && guard.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return pred();
 }
 
 } // namespace

@@ -32,13 +32,7 @@
 
 namespace {
 
-template <class Pred> bool waitFor(Pred pred) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!pred() && guard.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
-}
+using tesmo::test::waitFor;
 
 int col(const char* key) {
     return DevicesModel::columnIndex(QLatin1String(key));

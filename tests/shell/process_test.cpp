@@ -16,6 +16,8 @@
 
 namespace {
 
+using tesmo::test::waitFor;
+
 tesmo::SingleApplication* g_app = nullptr;
 
 struct RunResult {
@@ -58,15 +60,6 @@ protected:
     QTemporaryDir dir;
     QString exe;
 };
-
-// Lets queued events (the new local connection) run, up to a generous bound.
-template <class Pred> bool waitFor(Pred pred) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!pred() && guard.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return pred();
-}
 
 } // namespace
 
