@@ -197,23 +197,10 @@ TEST(Multipart, RandomInputIsHandledSafely) {
     const std::string valid = formBody("XbXb");
     const std::string alphabet = "-\r\nXb:; =\"a";
     for (int round = 0; round < 2000; ++round) {
-        std::string input = valid;
-        int edits = 1 + static_cast<int>(rng() % 4);
-        for (int e = 0; e < edits; ++e) {
-            std::size_t at = rng() % input.size();
-            input[at] = alphabet[rng() % alphabet.size()];
-        }
+        std::string input = kohttp_test::mutate(rng, valid, alphabet, 4);
         kohttp::HttpMultipart mp("XbXb", HttpConfig::sdk());
-        std::size_t at = 0;
-        while (at < input.size()) {
-            std::size_t len = std::min<std::size_t>(1 + rng() % 40, input.size() - at);
-            std::size_t used = mp.execute(input.data() + at, len);
-            ASSERT_LE(used, len);
-            if (used < len) {
-                break;
-            }
-            at += len;
-        }
+        ASSERT_TRUE(kohttp_test::feedRandomly(
+            rng, input, 40, [&](const char* d, std::size_t n) { return mp.execute(d, n); }));
     }
 }
 

@@ -1,34 +1,20 @@
 // WebSocket frames over bytes and the heartbeat rule.
 #include <kohttp/websocket.h>
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 using namespace kohttp;
 
 namespace {
 
-std::string masked(int opcode, bool fin, const std::string& payload) {
-    std::string out;
-    out.push_back(static_cast<char>((fin ? 0x80 : 0) | opcode));
-    const char key[4] = {0x11, 0x22, 0x33, 0x44};
-    if (payload.size() < 126) {
-        out.push_back(static_cast<char>(0x80 | payload.size()));
-    } else {
-        out.push_back(static_cast<char>(0x80 | 126));
-        out.push_back(static_cast<char>(payload.size() >> 8));
-        out.push_back(static_cast<char>(payload.size() & 0xff));
-    }
-    out.append(key, 4);
-    for (std::size_t i = 0; i < payload.size(); ++i) {
-        out.push_back(static_cast<char>(payload[i] ^ key[i % 4]));
-    }
-    return out;
-}
+using kohttp_test::maskedFrame;
 
 TEST(WsFrames, MaskedFramesInEveryCut) {
     const std::string big(300, 'z');
-    const std::string bytes =
-        masked(kWsText, true, "hello") + masked(kWsBinary, false, big) + masked(kWsPing, true, "");
+    const std::string bytes = maskedFrame(kWsText, "hello") + maskedFrame(kWsBinary, big, false) +
+                              maskedFrame(kWsPing, "");
     for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
         // Only a prefix is buffered: frames inside it parse, the rest waits.
         std::string_view buf(bytes.data(), cut);

@@ -10,6 +10,8 @@
 #include <QTranslator>
 #include <QXmlStreamReader>
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 namespace settings = tesmo::settings;
@@ -79,7 +81,7 @@ TEST(Translations, EachFileLoadsBesideTheExecutable) {
     for (const auto& c : cases) {
         QTranslator translator;
         ASSERT_TRUE(translator.load(tesmo::translationFile(c.lang), qmDir())) << c.lang;
-        EXPECT_EQ(translator.translate("tesmo::MainWindow", "AoIP device manager"),
+        EXPECT_EQ(translator.translate("MainWindow", "AoIP device manager"),
                   QString::fromUtf8(c.title))
             << c.lang;
     }
@@ -88,14 +90,14 @@ TEST(Translations, EachFileLoadsBesideTheExecutable) {
 TEST(Translations, SwitchCyclesAndAFailedLoadKeepsTheInstalledLanguage) {
     QTranslator translator;
     tesmo::LanguageSwitcher switcher(&translator, qmDir());
-    tesmo::MainWindow window;
+    MainWindow window;
     int retranslated = 0;
     switcher.setRetranslate([&] {
         ++retranslated;
         window.retranslate();
     });
     EXPECT_EQ(window.windowTitle(), "AoIP device managerv2.4.0607");
-    QObject::connect(&window, &tesmo::MainWindow::changeLanguage, &switcher,
+    QObject::connect(&window, &MainWindow::changeLanguage, &switcher,
                      &tesmo::LanguageSwitcher::changeLanguage);
 
     ASSERT_TRUE(switcher.load(tesmo::translationFile("zh")));

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>

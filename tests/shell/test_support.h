@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdlib>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -34,3 +35,10 @@ inline QString isolateEnvironment() {
 }
 
 } // namespace tesmo::test
+
+// Readable QString values in failure messages.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE

@@ -225,6 +225,7 @@ void DeviceDiscovery::sendScan() {
     // Results still queued belong to the table being emptied.
     pending_.clear();
     flushTimer_.stop();
+    replies_ = 0;
     model_->clear();
     DevicePacket packet = DevicePacket::request(DeviceCode::Scan);
     const DeviceType& type = currentType();
@@ -286,6 +287,7 @@ void DeviceDiscovery::readUdpPackets() {
 }
 
 void DeviceDiscovery::handleReply(const QHostAddress& sender, const DevicePacket& packet) {
+    ++replies_;
     if (packet.code == DeviceCode::Scan + 1) {
         DeviceInfo device;
         fillDeviceInfo(device, packet, sender);

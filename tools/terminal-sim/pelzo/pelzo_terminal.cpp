@@ -99,10 +99,14 @@ void Terminal::handle(const Packet& p, uint32_t ip, uint16_t port, int64_t now) 
             return;
         }
         state_.lastToken = token;
-        const bool ok =
-            challengeOpen_ && token == expectedToken(state_.lastSeed, challengeSerial_,
-                                                     config_.password, config_.deviceId);
-        challengeOpen_ = false;
+        // Any challenge still open may be the one answered: a reply can cross
+        // a newer challenge on the wire.
+        bool ok = false;
+        for (uint32_t seed : openSeeds_)
+            ok = ok ||
+                 token == expectedToken(seed, config_.serial, config_.password, config_.deviceId);
+        if (ok)
+            openSeeds_.clear();
         state_.loggedIn = ok;
         if (ok)
             ++state_.loginsAccepted;
@@ -169,11 +173,12 @@ void Terminal::handle(const Packet& p, uint32_t ip, uint16_t port, int64_t now) 
 
 void Terminal::challengeLocked() {
     state_.lastSeed = static_cast<uint32_t>(random_());
-    challengeSerial_ = config_.serial;
-    challengeOpen_ = true;
+    openSeeds_.push_back(state_.lastSeed);
+    if (openSeeds_.size() > kOpenChallenges)
+        openSeeds_.pop_front();
     ++state_.challengesSent;
     sendToServer(
-        frame(kChallenge, encodeChallenge(state_.lastSeed, challengeSerial_, config_.deviceId)));
+        frame(kChallenge, encodeChallenge(state_.lastSeed, config_.serial, config_.deviceId)));
 }
 
 int64_t Terminal::tick(int64_t now) {

@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -104,8 +105,8 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     TerminalState state_;
-    uint16_t challengeSerial_ = 0;
-    bool challengeOpen_ = false;
+    static constexpr size_t kOpenChallenges = 4;
+    std::deque<uint32_t> openSeeds_; // challenges sent and not yet answered rightly
     std::mt19937 random_;
     uint32_t captureSeq_ = 0;
     int64_t nextHeartbeat_ = 0;

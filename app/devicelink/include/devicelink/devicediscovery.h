@@ -63,6 +63,8 @@ public:
     // Receive buffer the system granted, in bytes.
     int receiveBufferSize() const { return receiveBuffer_; }
     QString countText() const;
+    // Valid replies of any code read since the last scan started.
+    int repliesSinceScan() const { return replies_; }
 
     void broadcastPacket(const DevicePacket& packet);
     void handleReply(const QHostAddress& sender, const DevicePacket& packet);
@@ -100,6 +102,7 @@ private:
     qint64 lastSecond_ = -1;
     QString lastTimeText_;
     int receiveBuffer_ = 0;
+    int replies_ = 0;
     QVector<DeviceInfo> pending_;
     QTimer flushTimer_;
     QByteArray readBuffer_;

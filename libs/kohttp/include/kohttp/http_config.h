@@ -41,6 +41,12 @@ struct HttpConfig {
     // Multipart file parts go to a named temporary file (its path can be
     // handed on) instead of an anonymous one.
     bool namedTempFiles = true;
+    // WebSocket: assemble fragmented messages (otherwise every text or binary
+    // frame is a message and continuations are skipped); pass pongs on to the
+    // message handler; close a subscriber whose ping went unanswered.
+    bool wsAssembleFragments = true;
+    bool wsDispatchPong = false;
+    bool wsCloseUnanswered = false;
     LogLevel tempFileFailureLevel = LogLevel::Warn;
     std::string tempFileFailureText = "Failed to open temporary file";
     HttpLimits limits;

@@ -143,6 +143,9 @@ public:
     const std::map<std::string, std::string>& query() const { return split_.query; }
 
     void setFinisher(Finisher finish) { finish_ = std::move(finish); }
+    // Runs after the response went out (or the finisher ran); the server uses
+    // it to close a connection the peer does not keep alive.
+    void setAfterSend(std::function<void()> after) { afterSend_ = std::move(after); }
 
 private:
     HttpEvent(HttpConfigPtr config, HttpRequestPtr request, std::shared_ptr<void> session,
@@ -156,6 +159,7 @@ private:
     std::any userData_;
     SplitUrl split_;
     Finisher finish_;
+    std::function<void()> afterSend_;
 };
 using HttpEventPtr = std::shared_ptr<HttpEvent>;
 

@@ -41,7 +41,9 @@ constexpr std::int64_t kWsPingIntervalMs = 30000;
 constexpr std::int64_t kWsPongDeadlineMs = 3000;
 
 // What the heartbeat does to one subscribed session: close it when a ping
-// has gone unanswered too long, ping it when the last ping is old enough.
-WsHeartbeat wsHeartbeat(std::int64_t now, std::int64_t pingTime, std::int64_t pongTime);
+// has gone unanswered too long (if closeUnanswered), ping it when the last
+// ping is old enough.
+WsHeartbeat wsHeartbeat(std::int64_t now, std::int64_t pingTime, std::int64_t pongTime,
+                        bool closeUnanswered = true);
 
 } // namespace kohttp

@@ -18,6 +18,9 @@ std::shared_ptr<const HttpConfig> HttpConfig::sdk(LogFn log) {
     config->omitLengthOn304 = true;
     config->alwaysWriteBody = true;
     config->namedTempFiles = false;
+    config->wsAssembleFragments = false;
+    config->wsDispatchPong = true;
+    config->wsCloseUnanswered = true;
     config->tempFileFailureLevel = LogLevel::Error;
     config->tempFileFailureText = "failed to open temporary file";
     config->log = std::move(log);

@@ -64,6 +64,9 @@ HttpEvent::~HttpEvent() {
         } else if (write_) {
             sendResponse(*config_, response_, request_->method == kMethodHead, write_);
         }
+        if (afterSend_) {
+            afterSend_();
+        }
     } catch (const std::exception& e) {
         KOHTTP_LOG(*config_, LogLevel::Error, std::string("sending response failed: ") + e.what());
     } catch (...) {

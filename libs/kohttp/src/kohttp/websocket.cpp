@@ -65,8 +65,10 @@ std::string encodeWsFrame(int opcode, std::string_view payload) {
     return out;
 }
 
-WsHeartbeat wsHeartbeat(std::int64_t now, std::int64_t pingTime, std::int64_t pongTime) {
-    if (pingTime != 0 && pingTime > pongTime && now - pingTime > kWsPongDeadlineMs) {
+WsHeartbeat wsHeartbeat(std::int64_t now, std::int64_t pingTime, std::int64_t pongTime,
+                        bool closeUnanswered) {
+    if (closeUnanswered && pingTime != 0 && pingTime > pongTime &&
+        now - pingTime > kWsPongDeadlineMs) {
         return WsHeartbeat::Close;
     }
     if (now - pingTime > kWsPingIntervalMs) {
