@@ -1,0 +1,135 @@
+#include "netns.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace netns {
+
+std::string terminalAddress(int n) {
+    // 10.77.1.1 .. 10.77.255.254, skipping .0 and .255 of every /24.
+    const int third = 1 + n / 254;
+    const int fourth = 1 + n % 254;
+    return "10.77." + std::to_string(third) + "." + std::to_string(fourth);
+}
+
+namespace {
+
+bool run(const std::string& command, std::string* why) {
+    const int rc = std::system((command + " 2>&1").c_str());
+    if (rc != 0) {
+        *why = "command failed (" + std::to_string(rc) + "): " + command;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool enter(std::string* why) {
+    static int state = 0; // 0: not tried, 1: inside, -1: failed
+    static std::string reason;
+    if (state == 0) {
+        if (unshare(CLONE_NEWNET) != 0) {
+            reason = std::string("cannot create a network namespace: ") + std::strerror(errno) +
+                     " (these tests need root)";
+            state = -1;
+        } else {
+            // From here on every address and route below exists only in this namespace.
+            const std::string setup = "ip link set lo up && "
+                                      "ip link add tv0 type veth peer name tv1 && "
+                                      "ip link set tv0 up && ip link set tv1 up && "
+                                      "ip addr add " +
+                                      std::string(managerAddress) +
+                                      "/16 brd + dev tv0 && "
+                                      "ip route add local 10.77.0.0/16 dev lo && "
+                                      "ip route add default dev tv0";
+            state = run(setup, &reason) ? 1 : -1;
+        }
+    }
+    if (state < 0 && why)
+        *why = reason;
+    return state > 0;
+}
+
+Child::~Child() {
+    stop();
+}
+
+bool Child::start(const std::vector<std::string>& argv, std::string* why) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        *why = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ < 0) {
+        *why = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    if (pid_ == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    out_ = fds[0];
+    return true;
+}
+
+bool Child::waitForLine(const std::string& prefix, int timeoutMs, std::string* line) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        size_t nl;
+        while ((nl = buffer_.find('\n')) != std::string::npos) {
+            std::string l = buffer_.substr(0, nl);
+            buffer_.erase(0, nl + 1);
+            if (l.compare(0, prefix.size(), prefix) == 0) {
+                if (line)
+                    *line = l;
+                return true;
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || out_ < 0)
+            return false;
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, int(left)) <= 0)
+            continue;
+        char chunk[4096];
+        const ssize_t n = read(out_, chunk, sizeof chunk);
+        if (n <= 0)
+            return false;
+        buffer_.append(chunk, size_t(n));
+    }
+}
+
+void Child::stop() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+    if (out_ >= 0) {
+        close(out_);
+        out_ = -1;
+    }
+}
+
+} // namespace netns

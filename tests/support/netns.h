@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Private networks for tests that broadcast or stand in for terminals on their
+// ports: nothing sent there can reach a real network.
+namespace netns {
+
+// Addresses of the private network: the manager's own address on a veth link,
+// its broadcast address, and the range terminals take (every address of the
+// /16 is local, so any number of terminals can bind their own).
+inline constexpr const char* managerAddress = "10.77.0.1";
+inline constexpr const char* broadcastAddress = "10.77.255.255";
+// Address of terminal n (0-based): 10.77.1.1 upward.
+std::string terminalAddress(int n);
+
+// Moves the whole process into a fresh network namespace (once per process) and
+// builds the network above. Returns false with the reason when that is not
+// possible (not root, no namespaces); callers skip then.
+bool enter(std::string* why);
+
+// A child program whose standard output the test reads line by line.
+// The child lives in this process's namespace and is killed by the destructor.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child();
+
+    bool start(const std::vector<std::string>& argv, std::string* why);
+    // Reads output lines until one starts with `prefix`; false on time-out or exit.
+    bool waitForLine(const std::string& prefix, int timeoutMs, std::string* line = nullptr);
+    void stop();
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+};
+
+} // namespace netns
