@@ -427,3 +427,16 @@ TEST_F(DevicesModelTest, RevertTouchAndClear) {
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.find(QStringLiteral("A")), nullptr);
 }
+
+// A row whose id was rewritten through its pointer never takes a merge meant for
+// the old id.
+TEST_F(DevicesModelTest, ARewrittenIdIsNotFoundUnderItsOldValue) {
+    model.addOrUpdate(device(QStringLiteral("A")));
+    model.addOrUpdate(device(QStringLiteral("B")));
+    ASSERT_NE(model.find(QStringLiteral("A")), nullptr);
+    model.deviceAt(0)->devId.setBoth(QStringLiteral("Z"));
+    EXPECT_EQ(model.find(QStringLiteral("A")), nullptr);
+    model.addOrUpdate(device(QStringLiteral("A")));
+    EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.find(QStringLiteral("Z"))->devId.reported, QStringLiteral("Z"));
+}
