@@ -1,0 +1,294 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="en_US">
+<context>
+    <name>DeviceDiscovery</name>
+    <message>
+        <source>%1 devices</source>
+        <translation>%1 devices</translation>
+    </message>
+</context>
+<context>
+    <name>DevicesModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>Device ID</translation>
+    </message>
+    <message>
+        <source>HW_ADDR</source>
+        <translation>MAC address</translation>
+    </message>
+    <message>
+        <source>DEV_SERIAL</source>
+        <translation>Serial number</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>Device name</translation>
+    </message>
+    <message>
+        <source>AV</source>
+        <translation>App version</translation>
+    </message>
+    <message>
+        <source>PELZO版本</source>
+        <translation>Pelzo version</translation>
+    </message>
+    <message>
+        <source>ICCID</source>
+        <translation>ICCID</translation>
+    </message>
+    <message>
+        <source>BOOT_SOUND</source>
+        <translation>Boot sound</translation>
+    </message>
+    <message>
+        <source>PROTO</source>
+        <translation>Address mode</translation>
+    </message>
+    <message>
+        <source>ADDRESS</source>
+        <translation>IP address</translation>
+    </message>
+    <message>
+        <source>NETMASK</source>
+        <translation>Netmask</translation>
+    </message>
+    <message>
+        <source>GATEWAY</source>
+        <translation>Gateway</translation>
+    </message>
+    <message>
+        <source>SERVER</source>
+        <translation>Server</translation>
+    </message>
+    <message>
+        <source>PORT</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>Output volume</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>Input volume</translation>
+    </message>
+    <message>
+        <source>WIFI_NAME</source>
+        <translation>Wi-Fi name</translation>
+    </message>
+    <message>
+        <source>WIFI_PWD</source>
+        <translation>Wi-Fi password</translation>
+    </message>
+    <message>
+        <source>TIME</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>Input level limit</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>Output level limit</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>Scheduled reboot</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>Reboot at</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>(empty)</translation>
+    </message>
+</context>
+<context>
+    <name>IFaceDlg</name>
+    <message>
+        <source>请选择要扫描的网段</source>
+        <translation>Choose the network segment to scan</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>所有终端</source>
+        <translation>All terminals</translation>
+    </message>
+    <message>
+        <source>音箱音柱</source>
+        <translation>Speakers</translation>
+    </message>
+    <message>
+        <source>寻呼话筒</source>
+        <translation>Paging microphones</translation>
+    </message>
+    <message>
+        <source>按键话筒</source>
+        <translation>Keypad microphones</translation>
+    </message>
+    <message>
+        <source>采播终端</source>
+        <translation>Capture terminals</translation>
+    </message>
+    <message>
+        <source>TTS终端</source>
+        <translation>TTS terminals</translation>
+    </message>
+    <message>
+        <source>呼叫终端</source>
+        <translation>Intercom terminals</translation>
+    </message>
+    <message>
+        <source>广播服务</source>
+        <translation>Broadcast service</translation>
+    </message>
+    <message>
+        <source>报警终端</source>
+        <translation>Alarm terminals</translation>
+    </message>
+    <message>
+        <source>TTS播报</source>
+        <translation>TTS announcers</translation>
+    </message>
+    <message>
+        <source>POC终端1</source>
+        <translation>POC terminals 1</translation>
+    </message>
+    <message>
+        <source>POC终端2</source>
+        <translation>POC terminals 2</translation>
+    </message>
+    <message>
+        <source>未授权</source>
+        <translation>Unlicensed</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>Play sound</source>
+        <translation>Play sound</translation>
+    </message>
+    <message>
+        <source>Play local music</source>
+        <translation>Play local music</translation>
+    </message>
+    <message>
+        <source>Apply config</source>
+        <translation>Apply config</translation>
+    </message>
+    <message>
+        <source>Revert change</source>
+        <translation>Revert change</translation>
+    </message>
+    <message>
+        <source>Reboot device</source>
+        <translation>Reboot device</translation>
+    </message>
+    <message>
+        <source>Update device</source>
+        <translation>Update device</translation>
+    </message>
+    <message>
+        <source>Batch setting</source>
+        <translation>Batch setting</translation>
+    </message>
+    <message>
+        <source>tts play</source>
+        <translation>TTS play</translation>
+    </message>
+    <message>
+        <source>Wifi conn</source>
+        <translation>Wi-Fi connect</translation>
+    </message>
+    <message>
+        <source>Search2</source>
+        <translation>Range search</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>Device Export</source>
+        <translation>Device export</translation>
+    </message>
+    <message>
+        <source>Device Import</source>
+        <translation>Device import</translation>
+    </message>
+    <message>
+        <source>Printer setting</source>
+        <translation>Printer settings</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>keyword search</source>
+        <translation>Keyword search</translation>
+    </message>
+    <message>
+        <source>就绪</source>
+        <translation>Ready</translation>
+    </message>
+    <message>
+        <source>AoIP device manager</source>
+        <translation>AoIP device manager</translation>
+    </message>
+    <message>
+        <source>检查文件系统</source>
+        <translation>Check file system</translation>
+    </message>
+    <message>
+        <source>打印设备编码,别名</source>
+        <translation>Print device code and name</translation>
+    </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>&amp;Device</translation>
+    </message>
+    <message>
+        <source>"%1" is copied</source>
+        <translation>"%1" is copied</translation>
+    </message>
+    <message>
+        <source>Copy to clipboard: </source>
+        <translation>Copy to clipboard: </translation>
+    </message>
+</context>
+<context>
+    <name>tesmo::Startup</name>
+    <message>
+        <source>Print version</source>
+        <translation>Print version</translation>
+    </message>
+    <message>
+        <source>Enable console log</source>
+        <translation>Enable console log</translation>
+    </message>
+</context>
+</TS>

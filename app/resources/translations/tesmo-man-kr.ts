@@ -1,0 +1,294 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="ko_KR">
+<context>
+    <name>DeviceDiscovery</name>
+    <message>
+        <source>%1 devices</source>
+        <translation>장치 %1대</translation>
+    </message>
+</context>
+<context>
+    <name>DevicesModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>번호</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>장치 ID</translation>
+    </message>
+    <message>
+        <source>HW_ADDR</source>
+        <translation>MAC 주소</translation>
+    </message>
+    <message>
+        <source>DEV_SERIAL</source>
+        <translation>일련번호</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>장치 이름</translation>
+    </message>
+    <message>
+        <source>AV</source>
+        <translation>앱 버전</translation>
+    </message>
+    <message>
+        <source>PELZO版本</source>
+        <translation>Pelzo 버전</translation>
+    </message>
+    <message>
+        <source>ICCID</source>
+        <translation>ICCID</translation>
+    </message>
+    <message>
+        <source>BOOT_SOUND</source>
+        <translation>부팅 사운드</translation>
+    </message>
+    <message>
+        <source>PROTO</source>
+        <translation>주소 방식</translation>
+    </message>
+    <message>
+        <source>ADDRESS</source>
+        <translation>IP 주소</translation>
+    </message>
+    <message>
+        <source>NETMASK</source>
+        <translation>서브넷 마스크</translation>
+    </message>
+    <message>
+        <source>GATEWAY</source>
+        <translation>게이트웨이</translation>
+    </message>
+    <message>
+        <source>SERVER</source>
+        <translation>서버</translation>
+    </message>
+    <message>
+        <source>PORT</source>
+        <translation>포트</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>출력 볼륨</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>입력 볼륨</translation>
+    </message>
+    <message>
+        <source>WIFI_NAME</source>
+        <translation>Wi-Fi 이름</translation>
+    </message>
+    <message>
+        <source>WIFI_PWD</source>
+        <translation>Wi-Fi 비밀번호</translation>
+    </message>
+    <message>
+        <source>TIME</source>
+        <translation>시간</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>입력 레벨 상한</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>출력 레벨 상한</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>예약 재부팅</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>재부팅 시각</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>알림</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>(비어 있음)</translation>
+    </message>
+</context>
+<context>
+    <name>IFaceDlg</name>
+    <message>
+        <source>请选择要扫描的网段</source>
+        <translation>검색할 네트워크 대역을 선택하세요</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>확인</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>취소</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>所有终端</source>
+        <translation>모든 단말</translation>
+    </message>
+    <message>
+        <source>音箱音柱</source>
+        <translation>스피커</translation>
+    </message>
+    <message>
+        <source>寻呼话筒</source>
+        <translation>페이징 마이크</translation>
+    </message>
+    <message>
+        <source>按键话筒</source>
+        <translation>키패드 마이크</translation>
+    </message>
+    <message>
+        <source>采播终端</source>
+        <translation>수음 방송 단말</translation>
+    </message>
+    <message>
+        <source>TTS终端</source>
+        <translation>TTS 단말</translation>
+    </message>
+    <message>
+        <source>呼叫终端</source>
+        <translation>호출 단말</translation>
+    </message>
+    <message>
+        <source>广播服务</source>
+        <translation>방송 서비스</translation>
+    </message>
+    <message>
+        <source>报警终端</source>
+        <translation>경보 단말</translation>
+    </message>
+    <message>
+        <source>TTS播报</source>
+        <translation>TTS 방송</translation>
+    </message>
+    <message>
+        <source>POC终端1</source>
+        <translation>POC 단말 1</translation>
+    </message>
+    <message>
+        <source>POC终端2</source>
+        <translation>POC 단말 2</translation>
+    </message>
+    <message>
+        <source>未授权</source>
+        <translation>미인증</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>검색</translation>
+    </message>
+    <message>
+        <source>Play sound</source>
+        <translation>소리 재생</translation>
+    </message>
+    <message>
+        <source>Play local music</source>
+        <translation>로컬 음악 재생</translation>
+    </message>
+    <message>
+        <source>Apply config</source>
+        <translation>설정 적용</translation>
+    </message>
+    <message>
+        <source>Revert change</source>
+        <translation>변경 취소</translation>
+    </message>
+    <message>
+        <source>Reboot device</source>
+        <translation>장치 재부팅</translation>
+    </message>
+    <message>
+        <source>Update device</source>
+        <translation>장치 업데이트</translation>
+    </message>
+    <message>
+        <source>Batch setting</source>
+        <translation>일괄 설정</translation>
+    </message>
+    <message>
+        <source>tts play</source>
+        <translation>TTS 재생</translation>
+    </message>
+    <message>
+        <source>Wifi conn</source>
+        <translation>Wi-Fi 연결</translation>
+    </message>
+    <message>
+        <source>Search2</source>
+        <translation>대역 검색</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>내보내기</translation>
+    </message>
+    <message>
+        <source>Device Export</source>
+        <translation>장치 내보내기</translation>
+    </message>
+    <message>
+        <source>Device Import</source>
+        <translation>장치 가져오기</translation>
+    </message>
+    <message>
+        <source>Printer setting</source>
+        <translation>프린터 설정</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>언어</translation>
+    </message>
+    <message>
+        <source>keyword search</source>
+        <translation>키워드 검색</translation>
+    </message>
+    <message>
+        <source>就绪</source>
+        <translation>준비</translation>
+    </message>
+    <message>
+        <source>AoIP device manager</source>
+        <translation>AoIP 장치 관리자</translation>
+    </message>
+    <message>
+        <source>检查文件系统</source>
+        <translation>파일 시스템 검사</translation>
+    </message>
+    <message>
+        <source>打印设备编码,别名</source>
+        <translation>장치 코드 및 이름 인쇄</translation>
+    </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>장치(&amp;D)</translation>
+    </message>
+    <message>
+        <source>"%1" is copied</source>
+        <translation>"%1" 복사됨</translation>
+    </message>
+    <message>
+        <source>Copy to clipboard: </source>
+        <translation>클립보드에 복사: </translation>
+    </message>
+</context>
+<context>
+    <name>tesmo::Startup</name>
+    <message>
+        <source>Print version</source>
+        <translation>버전 출력</translation>
+    </message>
+    <message>
+        <source>Enable console log</source>
+        <translation>콘솔 로그 사용</translation>
+    </message>
+</context>
+</TS>

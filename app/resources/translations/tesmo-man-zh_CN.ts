@@ -1,0 +1,294 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>DeviceDiscovery</name>
+    <message>
+        <source>%1 devices</source>
+        <translation>%1 台设备</translation>
+    </message>
+</context>
+<context>
+    <name>DevicesModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>序号</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>设备ID</translation>
+    </message>
+    <message>
+        <source>HW_ADDR</source>
+        <translation>MAC地址</translation>
+    </message>
+    <message>
+        <source>DEV_SERIAL</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>设备名称</translation>
+    </message>
+    <message>
+        <source>AV</source>
+        <translation>应用版本</translation>
+    </message>
+    <message>
+        <source>PELZO版本</source>
+        <translation>PELZO版本</translation>
+    </message>
+    <message>
+        <source>ICCID</source>
+        <translation>ICCID</translation>
+    </message>
+    <message>
+        <source>BOOT_SOUND</source>
+        <translation>开机提示音</translation>
+    </message>
+    <message>
+        <source>PROTO</source>
+        <translation>地址模式</translation>
+    </message>
+    <message>
+        <source>ADDRESS</source>
+        <translation>IP地址</translation>
+    </message>
+    <message>
+        <source>NETMASK</source>
+        <translation>子网掩码</translation>
+    </message>
+    <message>
+        <source>GATEWAY</source>
+        <translation>网关</translation>
+    </message>
+    <message>
+        <source>SERVER</source>
+        <translation>服务器</translation>
+    </message>
+    <message>
+        <source>PORT</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>输出音量</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>输入音量</translation>
+    </message>
+    <message>
+        <source>WIFI_NAME</source>
+        <translation>WiFi名称</translation>
+    </message>
+    <message>
+        <source>WIFI_PWD</source>
+        <translation>WiFi密码</translation>
+    </message>
+    <message>
+        <source>TIME</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>输入电平上限</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>输出电平上限</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>定时重启</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>重启时间</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>（空）</translation>
+    </message>
+</context>
+<context>
+    <name>IFaceDlg</name>
+    <message>
+        <source>请选择要扫描的网段</source>
+        <translation>请选择要扫描的网段</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>所有终端</source>
+        <translation>所有终端</translation>
+    </message>
+    <message>
+        <source>音箱音柱</source>
+        <translation>音箱音柱</translation>
+    </message>
+    <message>
+        <source>寻呼话筒</source>
+        <translation>寻呼话筒</translation>
+    </message>
+    <message>
+        <source>按键话筒</source>
+        <translation>按键话筒</translation>
+    </message>
+    <message>
+        <source>采播终端</source>
+        <translation>采播终端</translation>
+    </message>
+    <message>
+        <source>TTS终端</source>
+        <translation>TTS终端</translation>
+    </message>
+    <message>
+        <source>呼叫终端</source>
+        <translation>呼叫终端</translation>
+    </message>
+    <message>
+        <source>广播服务</source>
+        <translation>广播服务</translation>
+    </message>
+    <message>
+        <source>报警终端</source>
+        <translation>报警终端</translation>
+    </message>
+    <message>
+        <source>TTS播报</source>
+        <translation>TTS播报</translation>
+    </message>
+    <message>
+        <source>POC终端1</source>
+        <translation>POC终端1</translation>
+    </message>
+    <message>
+        <source>POC终端2</source>
+        <translation>POC终端2</translation>
+    </message>
+    <message>
+        <source>未授权</source>
+        <translation>未授权</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>搜索</translation>
+    </message>
+    <message>
+        <source>Play sound</source>
+        <translation>播放提示音</translation>
+    </message>
+    <message>
+        <source>Play local music</source>
+        <translation>播放本地音乐</translation>
+    </message>
+    <message>
+        <source>Apply config</source>
+        <translation>应用配置</translation>
+    </message>
+    <message>
+        <source>Revert change</source>
+        <translation>撤销修改</translation>
+    </message>
+    <message>
+        <source>Reboot device</source>
+        <translation>重启设备</translation>
+    </message>
+    <message>
+        <source>Update device</source>
+        <translation>升级设备</translation>
+    </message>
+    <message>
+        <source>Batch setting</source>
+        <translation>批量设置</translation>
+    </message>
+    <message>
+        <source>tts play</source>
+        <translation>语音播报</translation>
+    </message>
+    <message>
+        <source>Wifi conn</source>
+        <translation>WiFi连接</translation>
+    </message>
+    <message>
+        <source>Search2</source>
+        <translation>网段搜索</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+    <message>
+        <source>Device Export</source>
+        <translation>设备导出</translation>
+    </message>
+    <message>
+        <source>Device Import</source>
+        <translation>设备导入</translation>
+    </message>
+    <message>
+        <source>Printer setting</source>
+        <translation>打印设置</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>keyword search</source>
+        <translation>关键字搜索</translation>
+    </message>
+    <message>
+        <source>就绪</source>
+        <translation>就绪</translation>
+    </message>
+    <message>
+        <source>AoIP device manager</source>
+        <translation>AoIP设备管理器</translation>
+    </message>
+    <message>
+        <source>检查文件系统</source>
+        <translation>检查文件系统</translation>
+    </message>
+    <message>
+        <source>打印设备编码,别名</source>
+        <translation>打印设备编码,别名</translation>
+    </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>设备(&amp;D)</translation>
+    </message>
+    <message>
+        <source>"%1" is copied</source>
+        <translation>“%1”已复制</translation>
+    </message>
+    <message>
+        <source>Copy to clipboard: </source>
+        <translation>复制到剪贴板：</translation>
+    </message>
+</context>
+<context>
+    <name>tesmo::Startup</name>
+    <message>
+        <source>Print version</source>
+        <translation>打印版本</translation>
+    </message>
+    <message>
+        <source>Enable console log</source>
+        <translation>启用控制台日志</translation>
+    </message>
+</context>
+</TS>

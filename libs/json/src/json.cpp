@@ -1,0 +1,337 @@
+// vo: the record-to-JSON mapping.
+#include "vo/json.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "vo/encode_handler.h"
+#include "vo/json_convert.h"
+
+namespace vo {
+
+namespace {
+
+[[noreturn]] void throwInvalid(std::string_view key) {
+    throw std::runtime_error(std::string(key) + " is invalid");
+}
+
+[[noreturn]] void throwNotString(std::string_view key) {
+    throw std::runtime_error(std::string(key) + " is not a string");
+}
+
+[[noreturn]] void throwNotArray(std::string_view key) {
+    throw std::runtime_error(std::string(key) + " is not an array");
+}
+
+[[noreturn]] void throwWrongObject(std::string_view key) {
+    throw std::runtime_error("json wrong format object: " + std::string(key));
+}
+
+// The leading base-10 integer of a JSON string (strtoll semantics). RapidJSON keeps every
+// string NUL-terminated, so strtoll stops at the first NUL at the latest.
+std::int64_t leadingInteger(const JsonValue& v) {
+    return static_cast<std::int64_t>(std::strtoll(v.GetString(), nullptr, 10));
+}
+
+// The low 32 bits of n as a signed value, without an implementation-defined conversion.
+std::int32_t low32(std::int64_t n) {
+    const std::uint32_t low = static_cast<std::uint32_t>(n);
+    if (low <= 0x7fffffffU) {
+        return static_cast<std::int32_t>(low);
+    }
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(low) - 0x100000000LL);
+}
+
+// The string's bytes up to the first NUL.
+std::string_view textOf(const JsonValue& v) {
+    const char* s = v.GetString();
+    const void* nul = std::memchr(s, '\0', v.GetStringLength());
+    const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - s)
+                              : static_cast<std::size_t>(v.GetStringLength());
+    return std::string_view(s, n);
+}
+
+void convert(std::string_view key, const JsonValue& v, std::int32_t& out, bool& emptyNumber) {
+    switch (v.GetType()) {
+    case rapidjson::kNumberType:
+        out = v.IsInt() ? v.GetInt() : truncToInt32(v.GetDouble());
+        return;
+    case rapidjson::kTrueType:
+        out = 1;
+        return;
+    case rapidjson::kFalseType:
+        out = 0;
+        return;
+    case rapidjson::kStringType:
+        if (v.GetStringLength() == 0) {
+            emptyNumber = true;
+            return;
+        }
+        out = low32(leadingInteger(v));
+        return;
+    default:
+        throwInvalid(key);
+    }
+}
+
+void convert(std::string_view key, const JsonValue& v, std::int64_t& out, bool& emptyNumber) {
+    switch (v.GetType()) {
+    case rapidjson::kNumberType:
+        out = v.IsInt64() ? v.GetInt64() : truncToInt64(v.GetDouble());
+        return;
+    case rapidjson::kTrueType:
+        out = 1;
+        return;
+    case rapidjson::kFalseType:
+        out = 0;
+        return;
+    case rapidjson::kStringType:
+        if (v.GetStringLength() == 0) {
+            emptyNumber = true;
+            return;
+        }
+        out = leadingInteger(v);
+        return;
+    default:
+        throwInvalid(key);
+    }
+}
+
+void convert(std::string_view key, const JsonValue& v, std::uint64_t& out, bool& emptyNumber) {
+    switch (v.GetType()) {
+    case rapidjson::kNumberType:
+        out = v.IsUint64() ? v.GetUint64() : truncToUint64(v.GetDouble());
+        return;
+    case rapidjson::kTrueType:
+        out = 1;
+        return;
+    case rapidjson::kFalseType:
+        out = 0;
+        return;
+    case rapidjson::kStringType:
+        if (v.GetStringLength() == 0) {
+            emptyNumber = true;
+            return;
+        }
+        out = static_cast<std::uint64_t>(leadingInteger(v));
+        return;
+    default:
+        throwInvalid(key);
+    }
+}
+
+void convert(std::string_view key, const JsonValue& v, bool& out) {
+    switch (v.GetType()) {
+    case rapidjson::kNumberType:
+        if (!v.IsInt64()) {
+            throwInvalid(key);
+        }
+        out = v.GetInt64() != 0;
+        return;
+    case rapidjson::kTrueType:
+        out = true;
+        return;
+    case rapidjson::kFalseType:
+        out = false;
+        return;
+    case rapidjson::kStringType: {
+        const std::string_view s = textOf(v);
+        out = s == "true" || s == "True" || s == "TRUE";
+        return;
+    }
+    default:
+        throwInvalid(key);
+    }
+}
+
+void convert(std::string_view key, const JsonValue& v, std::string& out) {
+    if (!v.IsString()) {
+        throwNotString(key);
+    }
+    out.assign(textOf(v));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// JsonEncodeVisitor
+
+JsonEncodeVisitor::JsonEncodeVisitor(bool pretty)
+    : allocator_(kJsonChunkSize), document_(&allocator_) {
+    document_.SetObject();
+    stack_.reserve(8);
+    stack_.push_back(&document_);
+    if (pretty) {
+        handler_ = std::make_unique<EncodeHandler<PrettyWriter>>();
+    } else {
+        handler_ = std::make_unique<EncodeHandler<Writer>>();
+    }
+}
+
+JsonEncodeVisitor::~JsonEncodeVisitor() = default;
+
+std::string JsonEncodeVisitor::text() {
+    document_.Accept(*handler_);
+    return handler_->text();
+}
+
+// ---------------------------------------------------------------------------------------
+// JsonDecodeVisitor
+
+JsonDecodeVisitor::JsonDecodeVisitor(std::string_view text)
+    : text_(text), allocator_(kJsonChunkSize), document_(&allocator_) {
+    // The copy is parsed in place: string values point into it instead of being copied.
+    document_.ParseInsitu<rapidjson::kParseDefaultFlags>(text_.data());
+    stack_.reserve(8);
+}
+
+JsonDecodeVisitor::~JsonDecodeVisitor() = default;
+
+const JsonValue* JsonDecodeVisitor::find(std::string_view key) const {
+    const JsonValue* top = stack_.back();
+    if (!top->IsObject()) {
+        return nullptr;
+    }
+    const JsonValue name(rapidjson::StringRef(key.data() ? key.data() : "",
+                                              static_cast<rapidjson::SizeType>(key.size())));
+    const auto it = top->FindMember(name);
+    if (it == top->MemberEnd() || it->value.IsNull()) {
+        return nullptr;
+    }
+    return &it->value;
+}
+
+const JsonValue* JsonDecodeVisitor::findObject(std::string_view key) const {
+    key = stripKeyPrefix(key);
+    const JsonValue* v = find(key);
+    if (v != nullptr && !v->IsObject()) {
+        throwWrongObject(key);
+    }
+    return v;
+}
+
+const JsonValue* JsonDecodeVisitor::findArray(std::string_view key) const {
+    key = stripKeyPrefix(key);
+    const JsonValue* v = find(key);
+    if (v != nullptr && !v->IsArray()) {
+        throwNotArray(key);
+    }
+    return v;
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::int32_t& value) {
+    key = stripKeyPrefix(key);
+    if (const JsonValue* v = find(key)) {
+        convert(key, *v, value, emptyNumber_);
+    }
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::int64_t& value) {
+    key = stripKeyPrefix(key);
+    if (const JsonValue* v = find(key)) {
+        convert(key, *v, value, emptyNumber_);
+    }
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::uint64_t& value) {
+    key = stripKeyPrefix(key);
+    if (const JsonValue* v = find(key)) {
+        convert(key, *v, value, emptyNumber_);
+    }
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, bool& value) {
+    key = stripKeyPrefix(key);
+    if (const JsonValue* v = find(key)) {
+        convert(key, *v, value);
+    }
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::string& value) {
+    key = stripKeyPrefix(key);
+    if (const JsonValue* v = find(key)) {
+        convert(key, *v, value);
+    }
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<int>& value) {
+    key = stripKeyPrefix(key);
+    const JsonValue* v = find(key);
+    if (v == nullptr) {
+        return;
+    }
+    if (!value) {
+        value = std::make_shared<int>(0);
+    }
+    emptyNumber_ = false;
+    std::int32_t n = *value;
+    convert(key, *v, n, emptyNumber_);
+    *value = n;
+    if (emptyNumber_) {
+        value.reset();
+    }
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<std::string>& value) {
+    key = stripKeyPrefix(key);
+    const JsonValue* v = find(key);
+    if (v == nullptr) {
+        return;
+    }
+    if (!value) {
+        value = std::make_shared<std::string>();
+    }
+    emptyNumber_ = false;
+    convert(key, *v, *value);
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<bool>& value) {
+    key = stripKeyPrefix(key);
+    const JsonValue* v = find(key);
+    if (v == nullptr) {
+        return;
+    }
+    if (!value) {
+        value = std::make_shared<bool>(false);
+    }
+    emptyNumber_ = false;
+    convert(key, *v, *value);
+}
+
+// ---------------------------------------------------------------------------------------
+// Entry points
+
+std::string toJson(const IEncodeElement<JsonEncodeVisitor>& record, bool pretty) {
+    try {
+        JsonEncodeVisitor visitor(pretty);
+        record.encode(visitor);
+        return visitor.text();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return std::string();
+    }
+}
+
+bool fromJson(std::string& error, IDecodeElement<JsonDecodeVisitor>& record,
+              std::string_view text) {
+    // Decided on this input alone: an error text left by an earlier call does not count.
+    error.clear();
+    JsonDecodeVisitor visitor(text);
+    if (visitor.hasParseError()) {
+        error = "json obj has parse error";
+        return false;
+    }
+    try {
+        visitor.pushRoot();
+        record.decode(visitor);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        error = e.what();
+        return false;
+    }
+    return true;
+}
+
+} // namespace vo

@@ -1,0 +1,192 @@
+#include <kohttp/http_type.h>
+
+#include "platform.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace kohttp {
+
+namespace {
+
+constexpr std::size_t kFileBlock = 131072;
+constexpr std::int64_t kMax32 = 0x7fffffff;
+
+// A header line must stay one line whatever a handler put into it.
+void appendClean(std::string& out, std::string_view text) {
+    for (char c : text) {
+        if (c != '\r' && c != '\n') {
+            out.push_back(c);
+        }
+    }
+}
+
+struct Slice {
+    std::int64_t offset;
+    std::int64_t length;
+};
+
+// Resolves the ranges against the file size; false when any is unsatisfiable.
+// Every bound stays within 32 bits, so no sum or difference can wrap.
+bool resolveRanges(const std::vector<ByteRange>& ranges, std::int64_t size,
+                   std::vector<Slice>* slices) {
+    for (const ByteRange& r : ranges) {
+        if (r.start >= 0) {
+            if (r.start > kMax32 || r.start >= size) {
+                return false;
+            }
+            if (r.end == ByteRange::kToEnd) {
+                slices->push_back({r.start, size - r.start});
+                continue;
+            }
+            if (r.end < r.start || r.end > kMax32 || r.end >= size) {
+                return false;
+            }
+            slices->push_back({r.start, r.end - r.start + 1});
+        } else {
+            if (r.end != 0 || r.start < -kMax32 || -r.start > size) {
+                return false;
+            }
+            slices->push_back({size + r.start, -r.start});
+        }
+    }
+    return true;
+}
+
+std::string headText(const HttpResponse& response) {
+    std::string head = "HTTP/1.1 " + std::to_string(response.status()) + " ";
+    appendClean(head, response.reason());
+    head += "\r\n";
+    for (const auto& [name, value] : response.headers()) {
+        if (name == "content-length") {
+            continue; // the length is always the one of the bytes that follow
+        }
+        appendClean(head, name);
+        head += ": ";
+        appendClean(head, value);
+        head += "\r\n";
+    }
+    for (const HttpCookie& cookie : response.cookies()) {
+        head += "Set-Cookie: ";
+        appendClean(head, cookie.name);
+        head += "=";
+        appendClean(head, cookie.value);
+        head += "; path=/";
+        if (!cookie.domain.empty()) {
+            head += "; Domain=";
+            appendClean(head, cookie.domain);
+        }
+        head += "\r\n";
+    }
+    return head;
+}
+
+void appendLength(std::string& head, std::int64_t length) {
+    head += "Content-Length: " + std::to_string(length) + "\r\n";
+}
+
+// Streams length bytes from the file's current position in blocks.
+void streamFile(std::FILE* file, std::int64_t length, const WriteFn& write) {
+    std::string block;
+    while (length > 0) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(length, kFileBlock));
+        block.resize(want);
+        std::size_t got = std::fread(block.data(), 1, want, file);
+        if (got == 0) {
+            return; // the file shrank under us; the peer sees a short body
+        }
+        block.resize(got);
+        write(std::move(block));
+        length -= static_cast<std::int64_t>(got);
+    }
+}
+
+void sendFile(HttpResponse& response, bool headRequest, const WriteFn& write) {
+    std::int64_t size = 0;
+    std::FILE* file = detail::openForRead(response.filePath(), &size);
+    if (!file) {
+        response.setStatus(404, "not found");
+        response.setBody({});
+        std::string head = headText(response);
+        appendLength(head, 0);
+        write(head + "\r\n");
+        return;
+    }
+    std::vector<Slice> slices;
+    if (response.ranges().empty()) {
+        slices.push_back({0, size});
+    } else if (resolveRanges(response.ranges(), size, &slices)) {
+        response.setStatus(206, "Partial Content");
+        if (slices.size() == 1 && response.header("content-range").empty()) {
+            const Slice& s = slices.front();
+            response.setHeader("Content-Range", "bytes " + std::to_string(s.offset) + "-" +
+                                                    std::to_string(s.offset + s.length - 1) + "/" +
+                                                    std::to_string(size));
+        }
+    } else {
+        std::fclose(file);
+        response.setStatus(416, "Range Not Satisfiable");
+        response.setBody({});
+        response.setHeader("Content-Range", "bytes */" + std::to_string(size));
+        std::string head = headText(response);
+        appendLength(head, 0);
+        write(head + "\r\n");
+        return;
+    }
+    std::int64_t total = 0;
+    for (const Slice& s : slices) {
+        total += s.length;
+    }
+    std::string head = headText(response);
+    appendLength(head, total);
+    write(head + "\r\n");
+    if (!headRequest) {
+        for (const Slice& s : slices) {
+            if (!detail::seekTo(file, s.offset)) {
+                break;
+            }
+            streamFile(file, s.length, write);
+        }
+    }
+    std::fclose(file);
+}
+
+} // namespace
+
+void sendResponse(const HttpConfig& config, HttpResponse& response, bool headRequest,
+                  const WriteFn& write) {
+    if (config.fileResponses && !response.filePath().empty()) {
+        sendFile(response, headRequest, write);
+        return;
+    }
+    std::string head = headText(response);
+    if (!(config.omitLengthOn304 && response.status() == 304)) {
+        appendLength(head, static_cast<std::int64_t>(response.body().size()));
+    }
+    head += "\r\n";
+    write(std::move(head));
+    if (headRequest) {
+        if (config.alwaysWriteBody) {
+            write(std::string());
+        }
+        return;
+    }
+    if (config.alwaysWriteBody || !response.body().empty()) {
+        write(response.body());
+    }
+}
+
+std::string payloadTooLargeResponse() {
+    HttpResponse response;
+    response.setStatus(413, "Payload Too Large");
+    response.setHeader("Connection", "close");
+    response.setHeader("Content-Type", "application/json");
+    response.setBody(R"({"code": 413,"message": "Payload Too Large"})");
+    std::string out;
+    sendResponse(*HttpConfig::manager(), response, false,
+                 [&out](std::string block) { out += block; });
+    return out;
+}
+
+} // namespace kohttp

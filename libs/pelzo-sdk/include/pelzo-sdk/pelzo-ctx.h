@@ -1,0 +1,104 @@
+// A Pelzo streaming session: one UDP socket, the terminals that receive its
+// audio, one capture terminal, and the login, heartbeat, volume and capture
+// exchanges with them.
+#pragma once
+
+#include "pelzo-sdk/pelzo-dev.h"
+
+#include <lumo/eventloop.h>
+#include <lumo/net.h>
+#include <lumo/object.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace pelzo {
+
+// Silence after which a terminal is reported "NOT_RESPONDING", and the spacing
+// of repeated reports.
+constexpr int64_t kNotRespondingMs = 10000;
+constexpr int kKeepaliveIntervalMs = 1000;
+constexpr uint32_t kLoopbackHost = 0x7F000001;
+
+// Parses dotted-decimal IPv4 into host order. The broadcast address is
+// refused along with malformed text.
+bool parseIpv4(const std::string& text, uint32_t& ip);
+
+// Loop thread only: every method asserts it runs on the loop that created the
+// context. Results are 0 for success and 1 for failure.
+class PelzoContext : public lumo::Object {
+public:
+    PelzoContext();
+    ~PelzoContext() override;
+
+    int addDevice(const std::string& address, const std::string& password);
+    int removeDevice(const std::string& address);
+    int setCaptureDevice(const std::string& address, const std::string& password);
+    int startCapture(int rate);
+    void stopCapture();
+    void setInputVolume(int volume);
+    void setOutputVolume(const std::string& address, int volume);
+    void setOutputVolumeAll(int volume);
+
+    // Audio settings and frames, handed to the encoding unit.
+    int setPackSize(int frames);
+    int setJitter(int jitter1, int jitter2);
+    int setPriority(int priority);
+    int setBitrate(int bitsPerSecond);
+    void playFrame(const void* pcm, int length);
+
+    // One keepalive pass; the context's timer runs it every second.
+    void keepalivePass();
+
+    bool hasSocket() const { return socket_ != nullptr; }
+    // The local port of the socket, 0 without one.
+    uint16_t port() const;
+    const std::map<uint32_t, PelzoDev*>& devices() const { return devices_; }
+    PelzoDev& captureDev() const { return *captureDev_; }
+    bool captureRequested() const { return captureRequested_; }
+    int jitter1() const { return jitter1_; }
+    int jitter2() const { return jitter2_; }
+    int priority() const { return priority_; }
+    int packSize() const { return packSize_; }
+    int bitrate() const { return bitrate_; }
+
+    // Payload of every captured-audio packet from the capture terminal.
+    lumo::Signal<const char*, int> captureData;
+    // Login outcomes (the terminal's code and message) and "NOT_RESPONDING" (code 0).
+    lumo::Signal<uint32_t, int, std::string> devState;
+    lumo::Signal<uint32_t, int> inputVolumeReport;
+    lumo::Signal<uint32_t, int> outputVolumeReport;
+
+private:
+    void onDatagram(uint32_t ip, uint16_t port, const std::string& data);
+    void onHeartbeat(uint32_t ip, PelzoDev* dev, bool capturing);
+    void onLoginResponse(uint32_t ip, PelzoDev* dev, const uint8_t* payload, size_t len);
+    void onChallenge(uint32_t ip, PelzoDev* dev, const uint8_t* payload, size_t len);
+    void checkResponding(PelzoDev& dev, int64_t now);
+
+    void send(uint32_t ip, const std::string& packet);
+    void sendOutputVolume(const PelzoDev& dev);
+    void sendInputVolume();
+    int sendStart(const PelzoDev& dev);
+    // Parses an address text, logging the refusal of an invalid one.
+    bool checkedAddress(const std::string& text, uint32_t& ip) const;
+
+    lumo::EventLoopImpl* loop_;
+    std::shared_ptr<lumo::UdpSocket> socket_;
+    std::shared_ptr<lumo::Timer> keepaliveTimer_;
+    std::map<uint32_t, PelzoDev*> devices_;
+    PelzoDev* captureDev_;
+    bool captureRequested_ = false;
+
+    // Audio settings carried into every audio packet.
+    int packSize_ = 4;
+    int bitrate_ = -1;
+    int jitter1_ = 0;
+    int jitter2_ = 0;
+    int priority_ = 3;
+};
+
+} // namespace pelzo
