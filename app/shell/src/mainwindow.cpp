@@ -4,6 +4,7 @@
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
 #include "devicelink/ifacedlg.h"
+#include "devicetable/columnlayout.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -151,11 +152,9 @@ void MainWindow::buildTable() {
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSortingEnabled(true);
     QHeaderView* header = view_->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    const auto& columns = DevicesModel::columns();
-    for (size_t i = 0; i < columns.size(); ++i)
-        if (columns[i].width == -1)
-            header->setSectionResizeMode(int(i), QHeaderView::Stretch);
+    // Fit to contents, stretch the wide columns; measured on visible rows so a
+    // scan of thousands of terminals keeps the window responsive.
+    applyDeviceColumnLayout(header);
     header->setSortIndicator(columnOf("ADDRESS"), Qt::AscendingOrder);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
 }
