@@ -144,6 +144,7 @@ void HttpServer::removeSession(lumo::TcpSocket* socket) {
     }
     HttpSessionPtr session = std::move(it->second);
     sessions_.erase(it);
+    session->conn_.close(); // answers still held by handlers are dropped
     if (session->isWebSocket()) {
         auto subs = subscribers_.find(session->uri());
         if (subs != subscribers_.end()) {
