@@ -3,6 +3,7 @@
 
 #include "datagram_service.h"
 #include "event_loop.h"
+#include "rest_service.h"
 #include "terminal.h"
 
 #include <csignal>
@@ -24,7 +25,8 @@ const char usage[] =
     "  --set KEY=VALUE       override a template key (repeatable; {n} {n:W} {ip} {net} {a|b})\n"
     "  --unset KEY           leave a key out of generated terminals (repeatable)\n"
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
-    "  --port P              datagram port (default 7669)\n";
+    "  --port P              datagram port (default 7669)\n"
+    "  --rest-port P         REST port (default 8080; 0: no REST interface)\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "terminal-sim: %s\n", message.c_str());
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> unset;
     std::vector<std::string> listen;
     int port = 7669;
+    int restPort = 8080;
     std::string error;
 
     for (int i = 1; i < argc; ++i) {
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
             listen.push_back(v);
         } else if (arg == "--port" && value(&v)) {
             port = std::atoi(v.c_str());
+        } else if (arg == "--rest-port" && value(&v)) {
+            restPort = std::atoi(v.c_str());
         } else {
             std::fputs(usage, stderr);
             return fail("bad option: " + arg);
@@ -106,6 +111,8 @@ int main(int argc, char** argv) {
     sim::EventLoop loop;
     std::vector<std::unique_ptr<sim::Service>> services;
     services.push_back(std::make_unique<sim::DatagramService>(port, listen));
+    if (restPort > 0)
+        services.push_back(std::make_unique<sim::RestService>(restPort));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);
