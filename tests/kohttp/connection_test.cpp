@@ -111,6 +111,20 @@ TEST_F(Connection, LaterAnswersAreWrittenAtOnceWhenCoalescing) {
               (std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", "x"}));
 }
 
+TEST_F(Connection, ExpectContinueIsAnsweredBeforeTheBody) {
+    open(HttpConfig::sdk());
+    receive("POST /up HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 3\r\n\r\n");
+    EXPECT_EQ(out, "HTTP/1.1 100 Continue\r\n\r\n");
+    receive("abc");
+    EXPECT_EQ(out,
+              "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\necho /up");
+    // Refused before the body: no invitation to send it.
+    out.clear();
+    open(HttpConfig::sdk());
+    receive("POST /up HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 99999999999\r\n\r\n");
+    EXPECT_EQ(out, payloadTooLargeResponse());
+}
+
 TEST_F(Connection, NonHttpBytesCloseAfterTheLogLine) {
     open(HttpConfig::sdk());
     receive("GET /ok HTTP/1.1\r\n\r\n\x16\x03\x01 not http");
