@@ -375,6 +375,13 @@ TEST_F(LoopServer, WebSocketFramesAndHeartbeat) {
     EXPECT_EQ(client.in, echo + pong);
     client.in.clear();
 
+    server->websocketNotify("/other", "not for us");
+    server->websocketNotify("/ws", "news");
+    const std::string news = std::string("\x81\x04") + "news";
+    ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.in.size() >= news.size(); }));
+    EXPECT_EQ(client.in, news);
+    client.in.clear();
+
     // A subscriber that answers is pinged and stays.
     const std::string ping("\x89\x00", 2);
     server->heartbeat();
