@@ -268,10 +268,6 @@ TEST_F(Connection, ManagerHeartbeatNeverCloses) {
     EXPECT_EQ(closes, 0);
 }
 
-} // namespace
-
-namespace {
-
 // Mutated request streams (HTTP, then WebSocket frames after the switch) in
 // random pieces: never a crash, and nothing is dispatched after a close.
 TEST_F(Connection, RandomStreamsAreHandledSafely) {
