@@ -3,6 +3,7 @@
 
 #include "datagram_service.h"
 #include "event_loop.h"
+#include "pelzo_service.h"
 #include "terminal.h"
 
 #include <csignal>
@@ -24,7 +25,9 @@ const char usage[] =
     "  --set KEY=VALUE       override a template key (repeatable; {n} {n:W} {ip} {net} {a|b})\n"
     "  --unset KEY           leave a key out of generated terminals (repeatable)\n"
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
-    "  --port P              datagram port (default 7669)\n";
+    "  --port P              datagram port (default 7669)\n"
+    "  --pelzo               also run the Pelzo service on UDP 21012 of every terminal\n"
+    "  --pelzo-password P    the Pelzo terminals' password (default 574213)\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "terminal-sim: %s\n", message.c_str());
@@ -50,6 +53,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> unset;
     std::vector<std::string> listen;
     int port = 7669;
+    bool pelzo = false;
+    std::string pelzoPassword = "574213";
     std::string error;
 
     for (int i = 1; i < argc; ++i) {
@@ -87,6 +92,11 @@ int main(int argc, char** argv) {
             listen.push_back(v);
         } else if (arg == "--port" && value(&v)) {
             port = std::atoi(v.c_str());
+        } else if (arg == "--pelzo") {
+            pelzo = true;
+        } else if (arg == "--pelzo-password" && value(&v)) {
+            pelzo = true;
+            pelzoPassword = v;
         } else {
             std::fputs(usage, stderr);
             return fail("bad option: " + arg);
@@ -106,6 +116,8 @@ int main(int argc, char** argv) {
     sim::EventLoop loop;
     std::vector<std::unique_ptr<sim::Service>> services;
     services.push_back(std::make_unique<sim::DatagramService>(port, listen));
+    if (pelzo)
+        services.push_back(std::make_unique<sim::PelzoService>(pelzoPassword));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);
