@@ -518,8 +518,9 @@ TEST_F(PelzoCtxTest, TerminalSimFleetLogsIn) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    const char* argv[] = {TERMINAL_SIM, "--generate",       "3",      "--first", "127.0.9.1",
-                          "--pelzo",    "--pelzo-password", "574213", nullptr};
+    const char* argv[] = {TERMINAL_SIM,       "--generate",  "3",    "--first",
+                          "127.0.9.1",        "--rest-port", "0",    "--pelzo",
+                          "--pelzo-password", "574213",      nullptr};
     pid_t pid = 0;
     ASSERT_EQ(
         ::posix_spawn(&pid, TERMINAL_SIM, &actions, nullptr, const_cast<char**>(argv), environ), 0);

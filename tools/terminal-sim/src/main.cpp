@@ -4,6 +4,7 @@
 #include "datagram_service.h"
 #include "event_loop.h"
 #include "pelzo_service.h"
+#include "rest_service.h"
 #include "terminal.h"
 
 #include <csignal>
@@ -26,6 +27,7 @@ const char usage[] =
     "  --unset KEY           leave a key out of generated terminals (repeatable)\n"
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
     "  --port P              datagram port (default 7669)\n"
+    "  --rest-port P         REST port (default 8080; 0: no REST interface)\n"
     "  --pelzo               also run the Pelzo service on UDP 21012 of every terminal\n"
     "  --pelzo-password P    the Pelzo terminals' password (default 574213)\n";
 
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> unset;
     std::vector<std::string> listen;
     int port = 7669;
+    int restPort = 8080;
     bool pelzo = false;
     std::string pelzoPassword = "574213";
     std::string error;
@@ -92,6 +95,8 @@ int main(int argc, char** argv) {
             listen.push_back(v);
         } else if (arg == "--port" && value(&v)) {
             port = std::atoi(v.c_str());
+        } else if (arg == "--rest-port" && value(&v)) {
+            restPort = std::atoi(v.c_str());
         } else if (arg == "--pelzo") {
             pelzo = true;
         } else if (arg == "--pelzo-password" && value(&v)) {
@@ -116,6 +121,8 @@ int main(int argc, char** argv) {
     sim::EventLoop loop;
     std::vector<std::unique_ptr<sim::Service>> services;
     services.push_back(std::make_unique<sim::DatagramService>(port, listen));
+    if (restPort > 0)
+        services.push_back(std::make_unique<sim::RestService>(restPort));
     if (pelzo)
         services.push_back(std::make_unique<sim::PelzoService>(pelzoPassword));
     for (auto& service : services)
