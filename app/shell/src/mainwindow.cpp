@@ -5,6 +5,7 @@
 #include "devicelink/devicepacket.h"
 #include "devicelink/ifacedlg.h"
 #include "devicetable/columnlayout.h"
+#include "devicetable/devicedelegate.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -109,8 +110,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::selectionChanged);
     connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::dataChanged);
-    // The cell editors' delegate (DeviceDelegate) is installed here once it exists:
-    // view_->setItemDelegate(new DeviceDelegate(view_));
+    view_->setItemDelegate(new DeviceDelegate(view_));
 
     buildToolBar();
     devNameFontSize_ = settings::intValue(settings::devNameFontSize);
