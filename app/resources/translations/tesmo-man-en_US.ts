@@ -115,6 +115,21 @@
     </message>
 </context>
 <context>
+    <name>IFaceDlg</name>
+    <message>
+        <source>请选择要扫描的网段</source>
+        <translation>Choose the network segment to scan</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>所有终端</source>

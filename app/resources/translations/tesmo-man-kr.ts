@@ -115,6 +115,21 @@
     </message>
 </context>
 <context>
+    <name>IFaceDlg</name>
+    <message>
+        <source>请选择要扫描的网段</source>
+        <translation>검색할 네트워크 대역을 선택하세요</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>확인</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>취소</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>所有终端</source>

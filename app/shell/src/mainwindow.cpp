@@ -1,7 +1,9 @@
 #include "shell/mainwindow.h"
 
+#include "devicelink/addressprobe.h"
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
+#include "devicelink/ifacedlg.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -121,6 +123,7 @@ MainWindow::MainWindow(QWidget* parent)
     // The datagram socket lives in the discovery unit, bound when it is made.
     discovery_ = new DeviceDiscovery(model_, this);
     connect(discovery_, &DeviceDiscovery::countTextChanged, this, &MainWindow::setCountText);
+    probe_ = new ProbeLauncher(model_, this, this);
 
     setWindowTitle(tr("AoIP device manager") + QStringLiteral("v") +
                    QLatin1String(tesmo::kVersion));
@@ -264,7 +267,7 @@ void MainWindow::sendScan() {
 }
 
 void MainWindow::ipProbe() {
-    // The address-range probe of the device link is started here once it exists.
+    probe_->ipProbe();
 }
 
 void MainWindow::applyConfigChange() {

@@ -24,6 +24,7 @@ class QMenu;
 class QTabBar;
 class QTableView;
 class DeviceDiscovery;
+class ProbeLauncher;
 class DevicesModel;
 struct ColumnMeta;
 struct DeviceInfo;
@@ -68,6 +69,7 @@ public:
     QTableView* tableView() const { return view_; }
     DevicesModel* model() const { return model_; }
     DeviceDiscovery* discovery() const { return discovery_; }
+    ProbeLauncher* probeLauncher() const { return probe_; }
     QComboBox* keywordColumnChooser() const { return keywordColumn_; }
     QLineEdit* keywordField() const { return keywordField_; }
     QLabel* countLabel() const { return countLabel_; }
@@ -143,6 +145,7 @@ private:
     QTabBar* tabBar_ = nullptr;
     DevicesModel* model_ = nullptr;
     DeviceDiscovery* discovery_ = nullptr;
+    ProbeLauncher* probe_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* countLabel_ = nullptr;
     QLabel* messageLabel_ = nullptr;
