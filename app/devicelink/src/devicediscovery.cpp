@@ -237,22 +237,22 @@ void DeviceDiscovery::sendScan() {
     broadcastPacket(packet);
 }
 
-void DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
+bool DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
     if (packet.targetCut()) {
         // A cut target could name another terminal; better not to send at all.
         qWarning("request not sent: its target does not fit the header");
-        return;
+        return false;
     }
     const QByteArray bytes = packet.marshal();
     if (bytes.size() - DevicePacket::headerSize > 0xFFFF) {
         qWarning("request not sent: payload longer than 65535 bytes");
-        return;
+        return false;
     }
     qDebug() << "datagram:" << bytes;
     if (customTargets_) {
         for (const QHostAddress& target : targets_)
             socket_->writeDatagram(bytes, target, port_);
-        return;
+        return true;
     }
     for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
         for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
@@ -266,6 +266,7 @@ void DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
         }
     }
     socket_->writeDatagram(bytes, QHostAddress(QHostAddress::Broadcast), port_);
+    return true;
 }
 
 void DeviceDiscovery::readUdpPackets() {

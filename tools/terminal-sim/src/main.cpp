@@ -1,6 +1,7 @@
 // terminal-sim: plays a fleet of Audio-over-IP terminals for tests and demos.
 // Usage and the fleet file format: README.md beside this file.
 
+#include "config_service.h"
 #include "datagram_service.h"
 #include "event_loop.h"
 #include "terminal.h"
@@ -24,7 +25,8 @@ const char usage[] =
     "  --set KEY=VALUE       override a template key (repeatable; {n} {n:W} {ip} {net} {a|b})\n"
     "  --unset KEY           leave a key out of generated terminals (repeatable)\n"
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
-    "  --port P              datagram port (default 7669)\n";
+    "  --port P              datagram port (default 7669)\n"
+    "  --reboot-silence MS   silence after a reboot request (default 5000)\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "terminal-sim: %s\n", message.c_str());
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> unset;
     std::vector<std::string> listen;
     int port = 7669;
+    int rebootSilenceMs = 5000;
     std::string error;
 
     for (int i = 1; i < argc; ++i) {
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
             listen.push_back(v);
         } else if (arg == "--port" && value(&v)) {
             port = std::atoi(v.c_str());
+        } else if (arg == "--reboot-silence" && value(&v)) {
+            rebootSilenceMs = std::atoi(v.c_str());
         } else {
             std::fputs(usage, stderr);
             return fail("bad option: " + arg);
@@ -105,7 +110,10 @@ int main(int argc, char** argv) {
     raiseFileLimit();
     sim::EventLoop loop;
     std::vector<std::unique_ptr<sim::Service>> services;
-    services.push_back(std::make_unique<sim::DatagramService>(port, listen));
+    auto datagrams = std::make_unique<sim::DatagramService>(port, listen);
+    sim::ConfigRequests config(rebootSilenceMs);
+    config.install(*datagrams);
+    services.push_back(std::move(datagrams));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);

@@ -23,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QTabBar;
 class QTableView;
+class DeviceConfigurator;
 class DeviceDiscovery;
 class DevicesModel;
 struct ColumnMeta;
@@ -68,6 +69,7 @@ public:
     QTableView* tableView() const { return view_; }
     DevicesModel* model() const { return model_; }
     DeviceDiscovery* discovery() const { return discovery_; }
+    DeviceConfigurator* configurator() const { return configurator_; }
     QComboBox* keywordColumnChooser() const { return keywordColumn_; }
     QLineEdit* keywordField() const { return keywordField_; }
     QLabel* countLabel() const { return countLabel_; }
@@ -143,6 +145,7 @@ private:
     QTabBar* tabBar_ = nullptr;
     DevicesModel* model_ = nullptr;
     DeviceDiscovery* discovery_ = nullptr;
+    DeviceConfigurator* configurator_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* countLabel_ = nullptr;
     QLabel* messageLabel_ = nullptr;
