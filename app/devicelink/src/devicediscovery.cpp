@@ -302,7 +302,9 @@ void DeviceDiscovery::handleReply(const QHostAddress& sender, const DevicePacket
         return;
     }
     if (DeviceCode::isKnownReply(packet.code)) {
-        flushPending();
+        // Scan results first, so the reply finds its row; the count is refreshed once.
+        if (!pending_.isEmpty())
+            flushPending();
         emit configReply(sender, packet);
         // The healthy file-system reply leaves the count alone; its handler
         // refreshes it in the other case.
