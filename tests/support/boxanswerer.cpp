@@ -6,8 +6,9 @@
 BoxAnswerer::BoxAnswerer(std::vector<QMessageBox::StandardButton> answers,
                          std::function<void(int)> beforeAnswer)
     : answers_(std::move(answers)), beforeAnswer_(std::move(beforeAnswer)) {
-    // Runs inside the nested event loop of each box.
-    timer_.setInterval(0);
+    // Runs inside the nested event loop of each box; a short interval, so waiting
+    // for a box that a reply opens later does not spin.
+    timer_.setInterval(5);
     connect(&timer_, &QTimer::timeout, this, &BoxAnswerer::poll);
     timer_.start();
 }
