@@ -8,20 +8,12 @@ bin=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 
-# A veth pair with a /24; every address of it is local, so each simulated
-# terminal binds one of its own.
-ip link set lo up
-ip link add demo0 type veth peer name demo1
-ip link set demo0 up
-ip link set demo1 up
-ip addr add 10.77.0.1/24 brd + dev demo0
-ip route add local 10.77.0.0/24 dev lo
-ip route add default dev demo0
+bash "$here/demo-network.sh"
 
 sim="$bin/tools/terminal-sim/terminal-sim"
 if [ -x "$sim" ]; then
   out=$(mktemp)
-  "$sim" --generate 24 --first 10.77.0.11 --listen 10.77.0.255 >"$out" 2>&1 &
+  "$sim" $(cat "$here/demo-fleet.args") >"$out" 2>&1 &
   simpid=$!
   trap 'kill "$simpid" 2>/dev/null || true; rm -f "$out"' EXIT
   for _ in $(seq 100); do grep -q '^terminal-sim ready' "$out" && break; sleep 0.05; done

@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format git
   # Qt 5 (Widgets, Network, PrintSupport, Svg) with lrelease/lupdate
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev qt5-image-formats-plugins
+  qttranslations5-l10n
   # SDK dependencies
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libopus-dev
   rapidjson-dev libhttp-parser-dev

@@ -69,7 +69,8 @@ protected:
         EXPECT_TRUE(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
         discovery.setBroadcastTargets({QHostAddress(QHostAddress::LocalHost)});
         discovery.setDestinationPort(peer.localPort());
-        discovery.setClock([] { return QDateTime::fromString(kReplyTime, deviceTimeFormat); });
+        discovery.setClock(
+            [] { return QDateTime::fromString(kReplyTime, deviceTimeFormat).toMSecsSinceEpoch(); });
         model.setClock([] { return QDateTime::fromString(kTouched, deviceTimeFormat); });
         QObject::connect(&configurator, &DeviceConfigurator::updateDeviceColumnValue,
                          [this](const QString& id, const QString& column, const QString& value) {

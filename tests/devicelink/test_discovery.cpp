@@ -271,3 +271,29 @@ TEST_F(DiscoveryLoopback, CutTargetsAreNotSent) {
     EXPECT_EQ(QByteArray(got.constData() + 28), QByteArray("0123456789abcde"));
     EXPECT_FALSE(terminal.waitForReadyRead(100));
 }
+
+// A burst larger than one slice of handling is read whole and lands in order.
+TEST_F(DiscoveryLoopback, ABurstOfRepliesIsNotLost) {
+    if (discovery.receiveBufferSize() < 8 * 1024 * 1024)
+        GTEST_SKIP() << "the system caps the receive buffer at " << discovery.receiveBufferSize()
+                     << " bytes, too small to queue the whole burst";
+    discovery.setCoalesceInterval(100);
+    discovery.sendScan();
+    receiveRequest();
+    const int burst = 3000;
+    for (int i = 0; i < burst; ++i) {
+        const QByteArray id = QByteArray::number(burst - i);
+        send(reply({{"DEV_ID", id.constData()}, {"F", "aoip.p"}}));
+    }
+    send(reply({{"DEV_ID", "1"}, {"message", "again"}})); // merges into an existing row
+    QSignalSpy counts(&discovery, &DeviceDiscovery::countTextChanged);
+    for (int i = 0; i < 100 && discovery.repliesSinceScan() < burst + 1; ++i)
+        counts.wait(100);
+    ASSERT_EQ(discovery.repliesSinceScan(), burst + 1);
+    discovery.flushPending();
+    ASSERT_EQ(model.rowCount(), burst);
+    EXPECT_EQ(discovery.countText(), QStringLiteral("3000 devices"));
+    EXPECT_EQ(model.find(QStringLiteral("1"))->notice.reported, QStringLiteral("again"));
+    for (int r = 1; r < model.rowCount(); ++r)
+        ASSERT_LT(model.deviceAt(r - 1)->devId.reported, model.deviceAt(r)->devId.reported);
+}

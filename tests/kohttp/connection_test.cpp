@@ -24,7 +24,11 @@ protected:
             logs.push_back(msg);
         };
         HttpConnection::Hooks hooks;
-        hooks.write = [this](std::string b) { out += b; };
+        hooks.write = [this](std::string b) {
+            out += b;
+            blocks.push_back(b);
+        };
+        hooks.coalesceWrites = coalesce;
         hooks.close = [this] { ++closes; };
         hooks.dispatch = [this](const HttpEventPtr& e) { onRequest(e); };
         hooks.wsMessage = [this](int op, std::string p) {
@@ -60,6 +64,8 @@ protected:
 
     std::int64_t clock = 1'000'000;
     std::string out;
+    std::vector<std::string> blocks;
+    bool coalesce = false;
     int closes = 0;
     std::vector<std::string> logs, paths, messages;
     HttpEventPtr kept;
@@ -76,6 +82,31 @@ TEST_F(Connection, PipelinedRequestsAreAnsweredInOrder) {
                    "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\necho /b"
                    "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\necho /c");
     EXPECT_EQ(closes, 0);
+}
+
+TEST_F(Connection, CoalescedWritesKeepOrderAndGoOutBeforeAClose) {
+    coalesce = true;
+    open(HttpConfig::sdk());
+    receive("GET /a HTTP/1.1\r\n\r\nGET /later HTTP/1.1\r\n\r\nGET /b HTTP/1.0\r\n\r\n");
+    // One block for what was answered in the round; the held event answers
+    // later on its own, and /b (HTTP/1.0) closes after its answer.
+    EXPECT_EQ(blocks,
+              (std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\necho /a"
+                                        "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\necho /b"}));
+    EXPECT_EQ(closes, 1);
+    kept.reset(); // answered after the close: dropped
+    EXPECT_EQ(blocks.size(), 1u);
+}
+
+TEST_F(Connection, LaterAnswersAreWrittenAtOnceWhenCoalescing) {
+    coalesce = true;
+    open(HttpConfig::sdk());
+    receive("GET /later HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(blocks.empty());
+    kept->response().setBody("x");
+    kept.reset();
+    EXPECT_EQ(blocks,
+              (std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", "x"}));
 }
 
 TEST_F(Connection, NonHttpBytesCloseAfterTheLogLine) {

@@ -143,11 +143,13 @@ protected:
 
     void TearDown() override {
         server.reset();
-        if (tick) {
-            tick->stop();
-        }
+        // A few short passes let the closed sockets and deferred deletions go;
+        // the stopped tick leaves the loop on a later pass.
         for (int i = 0; i < 3 && loop; ++i) {
             loop->processOnce();
+        }
+        if (tick) {
+            tick->stop();
         }
         if (!filePath.empty()) {
             ::unlink(filePath.c_str());

@@ -103,12 +103,16 @@ TEST(Translations, SwitchCyclesAndAFailedLoadKeepsTheInstalledLanguage) {
     ASSERT_TRUE(switcher.load(tesmo::translationFile("zh")));
     window.retranslate();
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("AoIP设备管理器v2.4.0607"));
+    const auto qtCancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
     window.languageSet();
     EXPECT_EQ(window.languageCode(), "en");
     EXPECT_EQ(window.windowTitle(), "AoIP device managerv2.4.0607");
+    EXPECT_EQ(qtCancel(), "Cancel");
     window.languageSet();
     EXPECT_EQ(window.languageCode(), "kr");
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("AoIP 장치 관리자v2.4.0607"));
+    // Qt's own texts (standard buttons, editing menus) follow the language too.
+    EXPECT_EQ(qtCancel(), QString::fromUtf8("취소"));
 
     switcher.changeLanguage("xx");
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("AoIP 장치 관리자v2.4.0607"));
@@ -116,6 +120,7 @@ TEST(Translations, SwitchCyclesAndAFailedLoadKeepsTheInstalledLanguage) {
     window.languageSet();
     EXPECT_EQ(window.languageCode(), "zh");
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("AoIP设备管理器v2.4.0607"));
+    EXPECT_EQ(qtCancel(), QString::fromUtf8("取消"));
     EXPECT_EQ(retranslated, 4);
     QCoreApplication::removeTranslator(&translator);
 }

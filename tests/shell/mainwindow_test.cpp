@@ -1,7 +1,9 @@
 // The main window under the offscreen platform, with its discovery unit aimed at
 // a UDP socket of this test on the loopback address: scans never leave the host.
+#include "devicelink/addressprobe.h"
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
+#include "devicelink/ifacedlg.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -30,13 +32,7 @@
 
 namespace {
 
-template <class Pred> bool waitFor(Pred pred) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!pred() && guard.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
-}
+using tesmo::test::waitFor;
 
 int col(const char* key) {
     return DevicesModel::columnIndex(QLatin1String(key));
@@ -418,4 +414,15 @@ TEST_F(WindowTest, PrinterFontSizesAreReadAsIntegersAndStored) {
     EXPECT_EQ(tesmo::settings::value(tesmo::settings::devNameFontSize), "20");
     MainWindow second;
     EXPECT_EQ(second.devNameFontSize(), 20);
+}
+
+TEST_F(WindowTest, Search2EmptiesTheTableAndOffersTheSegmentChooser) {
+    addThreeRows();
+    int shown = 0;
+    window.probeLauncher()->setSegmentSource([] { return QVector<ProbeSegment>{}; });
+    window.probeLauncher()->setDialogRunner([&](IFaceDlg&) { ++shown; });
+    window.action(MainWindow::Search2Action)->trigger();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(window.model()->rowCount(), 0);
+    EXPECT_TRUE(receivedScans().isEmpty());
 }

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using tesmo::test::waitFor;
 
 tesmo::SingleApplication* g_app = nullptr;
 
@@ -58,15 +61,6 @@ protected:
     QTemporaryDir dir;
     QString exe;
 };
-
-// Lets queued events (the new local connection) run, up to a generous bound.
-template <class Pred> bool waitFor(Pred pred) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!pred() && guard.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return pred();
-}
 
 } // namespace
 
@@ -125,6 +119,49 @@ TEST_F(ProgramCopy, SecondInstanceLogsIntoTheDailyFileBesideTheExecutable) {
     const QString text = QString::fromUtf8(f.readAll());
     EXPECT_TRUE(text.startsWith("cleanOldFiles()\n")) << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromUtf8("] 正在运行\n"))) << text.toStdString();
+}
+
+// Two processes of the program itself, in a socket directory of their own that holds
+// the name a crashed instance left behind. The window of the first opens offscreen
+// and sends nothing: scans start only from the tab bar and the toolbar.
+TEST_F(ProgramCopy, FirstInstanceTakesOverAStaleNameAndAnswersTheSecond) {
+    const QString sockets = dir.path() + "/sockets";
+    ASSERT_TRUE(QDir().mkpath(sockets));
+    {
+        // What a crashed instance leaves: the name exists, nobody answers on it.
+        QFile stale(sockets + "/tesmo-man");
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", sockets);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(exe, {"-c"});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    QString firstOut;
+    EXPECT_TRUE(waitFor([&] {
+        first.waitForReadyRead(20);
+        firstOut += QString::fromUtf8(first.readAllStandardOutput());
+        // The translation line comes after the listening socket is up.
+        return firstOut.contains(QString::fromUtf8("] 没有在运行")) &&
+               firstOut.contains("tesmo-man-zh_CN.qm");
+    })) << firstOut.toStdString();
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(exe, {"-c"});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(QString::fromUtf8(second.readAllStandardOutput())
+                    .contains(QString::fromUtf8("] 正在运行")));
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.kill();
+    first.waitForFinished(10000);
+    EXPECT_FALSE(logsExist());
 }
 
 int main(int argc, char** argv) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdlib>
@@ -32,6 +34,16 @@ inline QString isolateEnvironment() {
     set("TMPDIR", "tmp");
     set("XDG_RUNTIME_DIR", "runtime");
     return root;
+}
+
+// Lets the event loop run until pred holds; the bound only keeps a broken build
+// from hanging, it is not part of what is tested.
+template <class Pred> bool waitFor(Pred pred, int boundMs = 20000) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!pred() && guard.elapsed() < boundMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return pred();
 }
 
 } // namespace tesmo::test

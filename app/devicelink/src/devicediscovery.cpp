@@ -3,16 +3,17 @@
 #include "platform/socketbuffer.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
-#include <unordered_map>
+#include <QHash>
 
 namespace {
 
 // Vocabulary keys with a fixed field; server and port depend on the device type.
-const std::unordered_map<std::string, MyString DeviceInfo::*>& fixedKeys() {
-    static const std::unordered_map<std::string, MyString DeviceInfo::*> keys = {
+const QHash<QByteArray, MyString DeviceInfo::*>& fixedKeys() {
+    static const QHash<QByteArray, MyString DeviceInfo::*> keys = {
         {"F", &DeviceInfo::f},
         {"DEV_ID", &DeviceInfo::devId},
         {"DEV_SERIAL", &DeviceInfo::devSerial},
@@ -64,9 +65,9 @@ void fillDeviceInfo(DeviceInfo& device, const DevicePacket& packet, const QHostA
     const auto& keys = fixedKeys();
     for (const auto& pair : packet.pairs) {
         MyString* field = nullptr;
-        auto it = keys.find(std::string(pair.first.constData(), size_t(pair.first.size())));
-        if (it != keys.end())
-            field = &(device.*(it->second));
+        auto it = keys.constFind(pair.first);
+        if (it != keys.constEnd())
+            field = &(device.*(it.value()));
         // An empty key never names the server: types without one read nothing.
         else if (!serverKey.isEmpty() && pair.first == serverKey)
             field = &device.server;
@@ -125,12 +126,15 @@ bool wildcardMatch(const QString& text, const QString& pattern) {
 
 DeviceDiscovery::DeviceDiscovery(DevicesModel* model, QObject* parent)
     : QObject(parent), model_(model), socket_(new QUdpSocket(this)),
-      clock_([] { return QDateTime::currentDateTime(); }) {
+      clock_([] { return QDateTime::currentMSecsSinceEpoch(); }) {
     qRegisterMetaType<DevicePacket>();
     qRegisterMetaType<QHostAddress>();
     flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(40);
+    flushTimer_.setInterval(coalesceMs_);
     connect(&flushTimer_, &QTimer::timeout, this, &DeviceDiscovery::flushPending);
+    processTimer_.setSingleShot(true);
+    processTimer_.setInterval(0);
+    connect(&processTimer_, &QTimer::timeout, this, [this] { processInbox(handleBudgetMs); });
     connect(socket_, &QUdpSocket::readyRead, this, &DeviceDiscovery::readUdpPackets);
     if (!socket_->bind(QHostAddress::AnyIPv4, 0,
                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
@@ -185,6 +189,7 @@ void DeviceDiscovery::setClock(Clock clock) {
 }
 
 void DeviceDiscovery::setCoalesceInterval(int ms) {
+    coalesceMs_ = ms;
     flushTimer_.setInterval(ms);
 }
 
@@ -198,11 +203,12 @@ void DeviceDiscovery::refreshCount() {
 
 QString DeviceDiscovery::nowText() {
     // Formatting a date is slow next to parsing a reply; a burst shares one second.
-    const QDateTime now = clock_();
-    const qint64 second = now.toMSecsSinceEpoch() / 1000;
+    const qint64 ms = clock_();
+    const qint64 second = ms / 1000;
     if (second != lastSecond_) {
         lastSecond_ = second;
-        lastTimeText_ = now.toString(QLatin1String(deviceTimeFormat));
+        lastTimeText_ =
+            QDateTime::fromMSecsSinceEpoch(ms).toString(QLatin1String(deviceTimeFormat));
     }
     return lastTimeText_;
 }
@@ -222,7 +228,8 @@ bool DeviceDiscovery::passesFilters(const DeviceInfo& device) const {
 }
 
 void DeviceDiscovery::sendScan() {
-    // Results still queued belong to the table being emptied.
+    // Replies read before this scan belong to the table being emptied.
+    processInbox(-1);
     pending_.clear();
     flushTimer_.stop();
     replies_ = 0;
@@ -270,21 +277,40 @@ bool DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
 }
 
 void DeviceDiscovery::readUdpPackets() {
-    // Drain everything queued: the kernel drops what does not fit its buffer.
+    // Drain everything queued at once: the kernel drops what does not fit its
+    // buffer. Reading is cheap; handling is done in slices (processInbox).
     while (socket_->hasPendingDatagrams()) {
         const qint64 size = socket_->pendingDatagramSize();
-        readBuffer_.resize(int(qMax<qint64>(size, 0)) + 1);
-        QHostAddress sender;
-        const qint64 n = socket_->readDatagram(readBuffer_.data(), readBuffer_.size(), &sender);
+        Received r;
+        r.bytes.resize(int(qMax<qint64>(size, 0)) + 1);
+        const qint64 n = socket_->readDatagram(r.bytes.data(), r.bytes.size(), &r.sender);
         if (n < 0)
             break;
-        DevicePacket packet;
-        if (!packet.unmarshal(readBuffer_.constData(), int(n))) {
-            qWarning("unmarshal failed");
-            continue;
-        }
-        handleReply(sender, packet);
+        r.bytes.resize(int(n));
+        inbox_.push_back(std::move(r));
     }
+    processInbox(handleBudgetMs);
+}
+
+void DeviceDiscovery::processInbox(qint64 budgetMs) {
+    QElapsedTimer spent;
+    spent.start();
+    while (inboxNext_ < inbox_.size()) {
+        const Received r = std::move(inbox_[inboxNext_++]);
+        DevicePacket packet;
+        if (!packet.unmarshal(r.bytes.constData(), r.bytes.size()))
+            qWarning("unmarshal failed");
+        else
+            handleReply(r.sender, packet);
+        // A burst from a large fleet is handled over several passes of the event
+        // loop so the window stays responsive.
+        if (budgetMs >= 0 && spent.elapsed() >= budgetMs && inboxNext_ < inbox_.size()) {
+            processTimer_.start();
+            return;
+        }
+    }
+    inbox_.clear();
+    inboxNext_ = 0;
 }
 
 void DeviceDiscovery::handleReply(const QHostAddress& sender, const DevicePacket& packet) {
@@ -322,7 +348,13 @@ void DeviceDiscovery::flushPending() {
     if (!pending_.isEmpty()) {
         QVector<DeviceInfo> batch;
         batch.swap(pending_);
+        QElapsedTimer cost;
+        cost.start();
         model_->addOrUpdateAll(batch);
+        // A view that measures its rows makes each batch cost more as the table
+        // grows; batch less often then, so the event loop keeps most of its time.
+        if (coalesceMs_ > 0)
+            flushTimer_.setInterval(int(qBound<qint64>(coalesceMs_, 4 * cost.elapsed(), 500)));
     }
     refreshCount();
 }

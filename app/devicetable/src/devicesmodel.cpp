@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -79,6 +80,71 @@ QString clampedDecimal(const QVariant& value, long lo, long hi) {
 
 const MyString& fieldOf(const DeviceInfo& device, int column) {
     return *DevicesModel::columns()[column].getter(const_cast<DeviceInfo&>(device));
+}
+
+// Sorting works on keys computed once per row (addresses parsed once, not at
+// every comparison).
+template <typename KeyOf> struct KeyedOrder {
+    KeyOf keyOf;
+    bool ascending;
+    using Key = decltype(std::declval<KeyOf>()(std::declval<const DeviceInfo&>()));
+
+    bool less(const Key& a, const Key& b) const { return ascending ? a < b : b < a; }
+
+    void sort(std::vector<DeviceInfo>& rows) const {
+        std::vector<std::pair<Key, size_t>> order;
+        order.reserve(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            order.emplace_back(keyOf(rows[i]), i);
+        std::sort(order.begin(), order.end(),
+                  [this](const auto& a, const auto& b) { return less(a.first, b.first); });
+        std::vector<DeviceInfo> sorted;
+        sorted.reserve(rows.size());
+        for (const auto& o : order)
+            sorted.push_back(std::move(rows[o.second]));
+        rows.swap(sorted);
+    }
+
+    // Places new rows among sorted ones exactly as inserting them one by one at
+    // the lower bound would: among equal rows the latest arrival comes first,
+    // ahead of the rows already there.
+    void merge(std::vector<DeviceInfo>& rows, std::vector<DeviceInfo>& fresh) const {
+        std::vector<std::pair<Key, size_t>> order;
+        order.reserve(fresh.size());
+        for (size_t i = fresh.size(); i-- > 0;)
+            order.emplace_back(keyOf(fresh[i]), i);
+        std::stable_sort(order.begin(), order.end(),
+                         [this](const auto& a, const auto& b) { return less(a.first, b.first); });
+        std::vector<DeviceInfo> merged;
+        merged.reserve(rows.size() + fresh.size());
+        size_t r = 0;
+        for (const auto& o : order) {
+            while (r < rows.size() && less(keyOf(rows[r]), o.first))
+                merged.push_back(std::move(rows[r++]));
+            merged.push_back(std::move(fresh[o.second]));
+        }
+        while (r < rows.size())
+            merged.push_back(std::move(rows[r++]));
+        rows.swap(merged);
+    }
+};
+
+template <typename KeyOf> KeyedOrder<KeyOf> keyedOrder(KeyOf keyOf, bool ascending) {
+    return KeyedOrder<KeyOf>{keyOf, ascending};
+}
+
+// Runs `f` with the keyed order of a column: numbers for addresses, text otherwise.
+template <typename F> void withOrder(int column, Qt::SortOrder order, F f) {
+    const bool ascending = order == Qt::AscendingOrder;
+    if (isIpv4Column(column))
+        f(keyedOrder(
+            [column](const DeviceInfo& d) {
+                return DevicesModel::ipv4Value(fieldOf(d, column).current);
+            },
+            ascending));
+    else
+        f(keyedOrder([column](const DeviceInfo& d) { return fieldOf(d, column).current; },
+                     ascending));
 }
 
 } // namespace
@@ -261,13 +327,6 @@ Qt::ItemFlags DevicesModel::flags(const QModelIndex& index) const {
     return f;
 }
 
-bool DevicesModel::rowLess(const DeviceInfo& a, const DeviceInfo& b) const {
-    const QString& x = fieldOf(a, sortColumn_).current;
-    const QString& y = fieldOf(b, sortColumn_).current;
-    return sortOrder_ == Qt::AscendingOrder ? lessThan(sortColumn_, x, y)
-                                            : lessThan(sortColumn_, y, x);
-}
-
 void DevicesModel::sort(int column, Qt::SortOrder order) {
     if (column < 1 || column >= columnCount())
         return;
@@ -275,8 +334,7 @@ void DevicesModel::sort(int column, Qt::SortOrder order) {
     sortOrder_ = order;
     if (rows_.empty())
         return;
-    std::sort(rows_.begin(), rows_.end(),
-              [this](const DeviceInfo& a, const DeviceInfo& b) { return rowLess(a, b); });
+    withOrder(column, order, [this](const auto& keyed) { keyed.sort(rows_); });
     idIndexValid_ = false;
     emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
@@ -329,19 +387,8 @@ void DevicesModel::addOrUpdateAll(const QVector<DeviceInfo>& devices) {
     if (fresh.empty())
         return;
 
-    // One by one, each new row would go before the first row not sorting before it,
-    // so among equal rows the latest arrival comes first, ahead of the older rows.
-    std::reverse(fresh.begin(), fresh.end());
-    auto less = [this](const DeviceInfo& a, const DeviceInfo& b) { return rowLess(a, b); };
-    std::stable_sort(fresh.begin(), fresh.end(), less);
-
     beginResetModel();
-    std::vector<DeviceInfo> merged;
-    merged.reserve(rows_.size() + fresh.size());
-    std::merge(std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()),
-               std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()),
-               std::back_inserter(merged), less);
-    rows_.swap(merged);
+    withOrder(sortColumn_, sortOrder_, [&](const auto& keyed) { keyed.merge(rows_, fresh); });
     idIndexValid_ = false;
     endResetModel();
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 namespace tesmo {
@@ -16,8 +17,27 @@ QString translationFile(const QString& lang) {
     return QString();
 }
 
+QString qtTranslationFile(const QString& lang) {
+    if (lang == QLatin1String("zh"))
+        return QStringLiteral("qtbase_zh_CN");
+    if (lang == QLatin1String("kr"))
+        return QStringLiteral("qtbase_ko");
+    return QString();
+}
+
 LanguageSwitcher::LanguageSwitcher(QTranslator* translator, QString directory, QObject* parent)
-    : QObject(parent), translator_(translator), directory_(std::move(directory)) {}
+    : QObject(parent), translator_(translator), qtTranslator_(new QTranslator(this)),
+      qtDirectory_(QLibraryInfo::location(QLibraryInfo::TranslationsPath)),
+      directory_(std::move(directory)) {}
+
+bool LanguageSwitcher::loadQtTexts(const QString& lang) {
+    QCoreApplication::removeTranslator(qtTranslator_);
+    const QString name = qtTranslationFile(lang);
+    if (name.isEmpty() || !qtTranslator_->load(name, qtDirectory_))
+        return false;
+    QCoreApplication::installTranslator(qtTranslator_);
+    return true;
+}
 
 bool LanguageSwitcher::load(const QString& fileName) {
     // QTranslator::load empties the translator before it looks at the file, so
@@ -34,7 +54,8 @@ bool LanguageSwitcher::load(const QString& fileName) {
 }
 
 void LanguageSwitcher::changeLanguage(const QString& lang) {
-    load(translationFile(lang));
+    if (load(translationFile(lang)))
+        loadQtTexts(lang);
     if (retranslate_)
         retranslate_();
 }

@@ -1,8 +1,10 @@
 #include "shell/mainwindow.h"
 
+#include "devicelink/addressprobe.h"
 #include "devicelink/deviceconfigurator.h"
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
+#include "devicelink/ifacedlg.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -126,6 +128,7 @@ MainWindow::MainWindow(QWidget* parent)
     configurator_ = new DeviceConfigurator(discovery_, this, this);
     connect(configurator_, &DeviceConfigurator::updateDeviceColumnValue, this,
             &MainWindow::updateDeviceColumnValue);
+    probe_ = new ProbeLauncher(model_, this, this);
 
     setWindowTitle(tr("AoIP device manager") + QStringLiteral("v") +
                    QLatin1String(tesmo::kVersion));
@@ -269,7 +272,7 @@ void MainWindow::sendScan() {
 }
 
 void MainWindow::ipProbe() {
-    // The address-range probe of the device link is started here once it exists.
+    probe_->ipProbe();
 }
 
 void MainWindow::applyConfigChange() {

@@ -82,7 +82,8 @@ int runProgram(int argc, char** argv) {
     initResources();
     QTranslator translator;
     LanguageSwitcher languages(&translator, platform::executableDir());
-    languages.load(translationFile(QStringLiteral("zh")));
+    if (languages.load(translationFile(QStringLiteral("zh"))))
+        languages.loadQtTexts(QStringLiteral("zh"));
 
     // Local servers for terminals fetching update files: the in-memory file
     // server ("/hello" on port 18835) and the file-transfer server (port 9208)

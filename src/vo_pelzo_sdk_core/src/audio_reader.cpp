@@ -1,6 +1,7 @@
 #include "vo_pelzo_sdk_core/audio_reader.h"
 
-#include "sdk_support.h"
+#include <lumo/clock.h>
+#include <lumo/logger.h>
 
 #include <algorithm>
 #include <cstring>
@@ -43,7 +44,7 @@ void defaultLayout(AVChannelLayout* layout, int channels) {
 
 FileAudioReader::FileAudioReader(const std::string& url, int outputRate, Clock clock)
     : url_(url), outputRate_(outputRate), frameBytes_(outputRate / 25),
-      clock_(clock ? std::move(clock) : Clock(&sdkNowMs)) {
+      clock_(clock ? std::move(clock) : Clock(&lumo::currentTimeMs)) {
     frameBuffer_.resize(static_cast<size_t>(std::max(frameBytes_, 0)));
     openTried_ = true;
     opened_ = open();
@@ -69,7 +70,7 @@ int FileAudioReader::interruptCallback(void* opaque) {
     }
     if (!self->timeoutLogged_) {
         self->timeoutLogged_ = true;
-        SDK_LOG_INFO("ffmpeg operation timeout");
+        LUMO_LOG_INFO("ffmpeg operation timeout");
     }
     return 1;
 }
@@ -86,7 +87,7 @@ bool FileAudioReader::open() {
     format_->interrupt_callback.callback = &FileAudioReader::interruptCallback;
     format_->interrupt_callback.opaque = this;
 
-    SDK_LOG_INFO("open %s", url_.c_str());
+    LUMO_LOG_INFO("open %s", url_.c_str());
     // On failure FFmpeg frees the context and clears the pointer.
     if (avformat_open_input(&format_, url_.c_str(), nullptr, nullptr) < 0) {
         std::cerr << "avformat_open_input failed for " << url_ << std::endl;
@@ -220,6 +221,8 @@ int FileAudioReader::seek(int64_t timestamp, int flags) {
         endOfInput_ = true;
         return -1;
     }
+    // A seek may come long after the last read; it gets a full watchdog period of its own.
+    restartWatchdog();
     int rc = av_seek_frame(format_, streamIndex_, timestamp, flags | AVSEEK_FLAG_BACKWARD);
     if (rc < 0) {
         std::cerr << "av_seek_frame出错" << std::endl;

@@ -4,6 +4,7 @@
 #include "config_service.h"
 #include "datagram_service.h"
 #include "event_loop.h"
+#include "rest_service.h"
 #include "terminal.h"
 
 #include <csignal>
@@ -26,6 +27,7 @@ const char usage[] =
     "  --unset KEY           leave a key out of generated terminals (repeatable)\n"
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
     "  --port P              datagram port (default 7669)\n"
+    "  --rest-port P         REST port (default 8080; 0: no REST interface)\n"
     "  --reboot-silence MS   silence after a reboot request (default 5000)\n";
 
 int fail(const std::string& message) {
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> unset;
     std::vector<std::string> listen;
     int port = 7669;
+    int restPort = 8080;
     int rebootSilenceMs = 5000;
     std::string error;
 
@@ -90,6 +93,8 @@ int main(int argc, char** argv) {
             listen.push_back(v);
         } else if (arg == "--port" && value(&v)) {
             port = std::atoi(v.c_str());
+        } else if (arg == "--rest-port" && value(&v)) {
+            restPort = std::atoi(v.c_str());
         } else if (arg == "--reboot-silence" && value(&v)) {
             rebootSilenceMs = std::atoi(v.c_str());
         } else {
@@ -114,6 +119,8 @@ int main(int argc, char** argv) {
     sim::ConfigRequests config(rebootSilenceMs);
     config.install(*datagrams);
     services.push_back(std::move(datagrams));
+    if (restPort > 0)
+        services.push_back(std::make_unique<sim::RestService>(restPort));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);

@@ -193,7 +193,12 @@ std::string RestService::deviceInfoJson(const Terminal& t) {
 
 bool RestService::start(EventLoop& loop, Fleet& fleet, std::string* error) {
     loop_ = &loop;
+    std::map<std::string, Terminal*> bound;
     for (Terminal& t : fleet) {
+        // Terminals sharing an address (allowed for datagrams) share one REST listener:
+        // the first of them answers.
+        if (!bound.emplace(t.bind, &t).second)
+            continue;
         const int fd = openListener(t.bind, port_, error);
         if (fd < 0)
             return false;

@@ -12,6 +12,7 @@
 #include <QVector>
 
 #include <functional>
+#include <vector>
 
 class QUdpSocket;
 
@@ -31,7 +32,8 @@ bool wildcardMatch(const QString& text, const QString& pattern);
 class DeviceDiscovery : public QObject {
     Q_OBJECT
 public:
-    using Clock = std::function<QDateTime()>;
+    // Milliseconds since the epoch; reading the local date for every reply is slow.
+    using Clock = std::function<qint64()>;
     // Receive buffer asked for, so a burst of replies from a large fleet is not dropped.
     static constexpr int wantedReceiveBuffer = 16 * 1024 * 1024;
 
@@ -56,8 +58,9 @@ public:
     void setBroadcastTargets(const QList<QHostAddress>& targets);
     void setDestinationPort(quint16 port);
     void setClock(Clock clock);
-    // Scan results are applied to the table in batches, at most this long after
-    // the first one arrived (0: at the next pass of the event loop).
+    // Scan results are applied to the table in batches, at least this long after
+    // the first one arrived (0: at the next pass of the event loop); the wait grows
+    // with the cost of the last batch, up to half a second.
     void setCoalesceInterval(int ms);
 
     // Receive buffer the system granted, in bytes.
@@ -90,6 +93,11 @@ signals:
     void configReply(const QHostAddress& sender, const DevicePacket& packet);
 
 private:
+    // Longest time one pass of the event loop spends handling replies.
+    static constexpr qint64 handleBudgetMs = 8;
+    // Handles read datagrams in order; with a budget >= 0, stops after it and
+    // goes on at the next pass of the event loop.
+    void processInbox(qint64 budgetMs);
     QString nowText();
 
     DevicesModel* model_;
@@ -106,8 +114,16 @@ private:
     int receiveBuffer_ = 0;
     int replies_ = 0;
     QVector<DeviceInfo> pending_;
+    int coalesceMs_ = 100;
     QTimer flushTimer_;
-    QByteArray readBuffer_;
+    struct Received {
+        QByteArray bytes;
+        QHostAddress sender;
+    };
+    // Datagrams read but not handled yet, handled from inboxNext_ on.
+    std::vector<Received> inbox_;
+    size_t inboxNext_ = 0;
+    QTimer processTimer_;
 };
 
 // Replies cross queued connections and signal spies with their sender.

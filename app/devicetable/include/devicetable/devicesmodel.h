@@ -74,7 +74,6 @@ signals:
 
 private:
     bool validIndex(const QModelIndex& index) const;
-    bool rowLess(const DeviceInfo& a, const DeviceInfo& b) const;
     int rowOf(const QString& devId);
     void emitRowChanged(int first, int last);
 

@@ -12,6 +12,9 @@ namespace tesmo {
 
 // "zh", "en" and "kr" name the three translations; any other code gives "".
 QString translationFile(const QString& lang);
+// Qt's own texts (standard buttons, the line edit's menu) for the language, from
+// Qt's translation directory: "qtbase_zh_CN", "qtbase_ko"; "" for English and others.
+QString qtTranslationFile(const QString& lang);
 
 // Loads translation files from one directory into one translator and installs it.
 class LanguageSwitcher : public QObject {
@@ -27,11 +30,18 @@ public:
         retranslate_ = std::move(retranslate);
     }
 
+    // Loads Qt's own texts for lang from qtDirectory (Qt's translation directory
+    // unless tests give another); English, or a missing file, removes them.
+    bool loadQtTexts(const QString& lang);
+    void setQtDirectory(QString directory) { qtDirectory_ = std::move(directory); }
+
 public slots:
     void changeLanguage(const QString& lang);
 
 private:
     QTranslator* translator_;
+    QTranslator* qtTranslator_;
+    QString qtDirectory_;
     QString directory_;
     std::function<void()> retranslate_;
 };

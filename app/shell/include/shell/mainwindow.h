@@ -25,6 +25,7 @@ class QTabBar;
 class QTableView;
 class DeviceConfigurator;
 class DeviceDiscovery;
+class ProbeLauncher;
 class DevicesModel;
 struct ColumnMeta;
 struct DeviceInfo;
@@ -70,6 +71,7 @@ public:
     DevicesModel* model() const { return model_; }
     DeviceDiscovery* discovery() const { return discovery_; }
     DeviceConfigurator* configurator() const { return configurator_; }
+    ProbeLauncher* probeLauncher() const { return probe_; }
     QComboBox* keywordColumnChooser() const { return keywordColumn_; }
     QLineEdit* keywordField() const { return keywordField_; }
     QLabel* countLabel() const { return countLabel_; }
@@ -146,6 +148,7 @@ private:
     DevicesModel* model_ = nullptr;
     DeviceDiscovery* discovery_ = nullptr;
     DeviceConfigurator* configurator_ = nullptr;
+    ProbeLauncher* probe_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* countLabel_ = nullptr;
     QLabel* messageLabel_ = nullptr;

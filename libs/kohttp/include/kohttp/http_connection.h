@@ -22,6 +22,11 @@ public:
         std::function<void(const HttpEventPtr&)> dispatch;
         std::function<void(int opcode, std::string payload)> wsMessage;
         std::function<std::int64_t()> now; // milliseconds; for ping and pong times
+        // Gather what is written while received bytes are processed and hand
+        // it over in one block (one segment for a head and its body, one for
+        // a batch of pipelined answers). Only for servers whose writes all
+        // come from the receiving thread.
+        bool coalesceWrites = false;
     };
 
     // owner is what events hold as their session; it must outlive nothing
@@ -58,6 +63,7 @@ public:
 private:
     bool receiveHttp();
     void receiveFrames();
+    void flush();
     void refuse(const std::string& why);
 
     HttpConfigPtr config_;
@@ -67,6 +73,8 @@ private:
     HttpParserContext parser_;
     std::string buffer_;
     std::atomic<bool> closed_{false};
+    bool corked_ = false;
+    std::string pending_; // written while corked
     bool websocket_ = false;
     std::string uri_;
     int messageType_ = 0; // of a fragmented message being assembled

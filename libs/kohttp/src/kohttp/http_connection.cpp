@@ -8,15 +8,31 @@ HttpConnection::HttpConnection(HttpConfigPtr config, std::string peer, Hooks hoo
     : config_(config), peer_(std::move(peer)), hooks_(std::move(hooks)), parser_(config) {}
 
 void HttpConnection::send(std::string bytes) {
-    if (!closed_) {
-        hooks_.write(std::move(bytes));
+    if (closed_) {
+        return;
+    }
+    if (corked_) {
+        pending_ += bytes;
+        return;
+    }
+    hooks_.write(std::move(bytes));
+}
+
+void HttpConnection::flush() {
+    corked_ = false;
+    if (!pending_.empty()) {
+        std::string out;
+        out.swap(pending_);
+        hooks_.write(std::move(out));
     }
 }
 
 void HttpConnection::close() {
-    if (!closed_.exchange(true)) {
-        hooks_.close();
+    if (closed_.exchange(true)) {
+        return;
     }
+    flush(); // what was answered before the close still goes out
+    hooks_.close();
 }
 
 void HttpConnection::refuse(const std::string& why) {
@@ -29,6 +45,7 @@ void HttpConnection::receive(const char* data, std::size_t len) {
         return;
     }
     buffer_.append(data, len);
+    corked_ = hooks_.coalesceWrites;
     while (!buffer_.empty() && !closed_) {
         if (websocket_) {
             receiveFrames();
@@ -44,6 +61,7 @@ void HttpConnection::receive(const char* data, std::size_t len) {
         refuse("receive buffer over " + std::to_string(config_->limits.maxReceiveBuffer) +
                " bytes");
     }
+    flush();
 }
 
 // One parse round; false when nothing more can be done with the buffer now.

@@ -1,5 +1,7 @@
 #include <kohttp/loop/http_server.h>
 
+#include "socket_option.h"
+
 #include <lumo/clock.h>
 #include <lumo/logger.h>
 
@@ -46,6 +48,7 @@ HttpSession::HttpSession(HttpServer* server, std::shared_ptr<lumo::TcpSocket> so
                     }
                 },
                 [this] { return server_ ? server_->now() : lumo::currentTimeMs(); },
+                true,
             }) {}
 
 HttpSession::~HttpSession() = default;
@@ -120,6 +123,7 @@ bool HttpServer::route(int method, std::string_view path, HttpHandlerPtr handler
 
 void HttpServer::accept() {
     while (auto socket = listener_->nextPendingConnection()) {
+        detail::setNoDelay(socket->fd());
         HttpSessionPtr session(new HttpSession(this, socket), lumo::DeleteLater());
         session->conn_.setOwner(session);
         HttpSession* raw = session.get();

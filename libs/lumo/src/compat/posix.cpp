@@ -46,13 +46,20 @@ void localTime(std::int64_t seconds, std::tm* out) {
 std::int64_t localWallClockMs() {
     timeval tv{};
     gettimeofday(&tv, nullptr);
-    std::tm tm{};
-    const time_t now = tv.tv_sec;
-    std::lock_guard<std::mutex> lock(gTimeZoneMutex);
-    localtime_r(&now, &tm);
-    tm.tm_isdst = -1;
-    const time_t secs = mktime(&tm);
-    return std::int64_t(secs) * 1000 + tv.tv_usec / 1000;
+    // The calendar round trip is costly (the time zone is consulted) and its result only
+    // changes with the second, so each thread keeps the last one.
+    thread_local time_t cachedSecond = -1;
+    thread_local time_t cachedResult = 0;
+    if (tv.tv_sec != cachedSecond) {
+        std::tm tm{};
+        const time_t now = tv.tv_sec;
+        std::lock_guard<std::mutex> lock(gTimeZoneMutex);
+        localtime_r(&now, &tm);
+        tm.tm_isdst = -1;
+        cachedResult = mktime(&tm);
+        cachedSecond = now;
+    }
+    return std::int64_t(cachedResult) * 1000 + tv.tv_usec / 1000;
 }
 
 unsigned long threadId() {

@@ -80,12 +80,13 @@ EventLoopImpl::EventLoopImpl()
 }
 
 EventLoopImpl::~EventLoopImpl() {
-    // Thread exit: close what is still registered, release the timers.
+    // Thread exit: release sockets and timers without running user handlers, whose
+    // state may be gone by now. Objects still held elsewhere close their descriptors
+    // when their last reference goes.
     auto pollables = std::move(pollables_);
-    for (auto& entry : pollables)
-        entry.second->closeFd();
     pollables.clear();
-    timers_.clear();
+    auto timers = std::move(timers_);
+    timers.clear();
 }
 
 void EventLoopImpl::abortNotInLoopThread() const {

@@ -21,6 +21,8 @@ public:
     int step(int64_t now, const std::function<bool()>& produce);
 
     int64_t nextFrameTime() const { return nextFrameTime_; }
+    // Forgets the schedule; the next step starts a new one at its current time.
+    void restart() { nextFrameTime_ = 0; }
 
 private:
     int64_t nextFrameTime_ = 0;

@@ -1,0 +1,75 @@
+// Audio file sources: decode a file and release its 20 ms frames in real time on the
+// loop thread, to the public record's callbacks and to connected contexts.
+#pragma once
+
+#include "pelzo/pelzo_src.h"
+#include "vo_pelzo_sdk_core/audio_reader.h"
+#include "vo_pelzo_sdk_core/frame_pacer.h"
+
+#include <lumo/eventloop.h>
+#include <lumo/object.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The part of a source that contexts and the C interface see: the public record (whose
+// address is the source handle) and the frame signal.
+class abstract_pelzo_src : public lumo::Object {
+public:
+    abstract_pelzo_src() = default;
+
+    pelzo_src* handle() { return &record; }
+
+    // Every released frame: PCM bytes and their count.
+    lumo::Signal<const void*, int> frameReady;
+
+protected:
+    pelzo_src record{};
+};
+
+class pelzo_src_imp : public abstract_pelzo_src {
+public:
+    // Delivers a frame to the context named in the public record; the C interface
+    // passes one that checks the handle first.
+    using ContextPlayer = std::function<void(pelzo_ctx* context, const char* pcm, int size)>;
+    using ReaderFactory = std::function<std::unique_ptr<AudioReader>(const std::string& url)>;
+
+    static constexpr int kOutputRate = 48000;
+    static constexpr int kPacingIntervalMs = 20;
+    static constexpr const char* kOpenFailedText = "打开失败";
+
+    explicit pelzo_src_imp(ContextPlayer player = {}, ReaderFactory factory = {});
+    ~pelzo_src_imp() override;
+
+    // Replaces the reader with one for `url`: 0 when it opened (pacing starts), 1 when
+    // not (on_error follows). Loop thread only.
+    int openUrl(const std::string& url);
+    // Takes effect at the next end of input.
+    void setLoop(bool loop) { loop_ = loop; }
+    // Drops the reader and hands the source to deferred deletion. Loop thread only.
+    void destroy();
+
+    // One tick of the pacing timer: releases the frames due now.
+    void pacingStep();
+
+    bool loop() const { return loop_; }
+    bool pacing() const { return pacingTimer_ != nullptr; }
+    int framesSinceStart() const { return framesSinceStart_; }
+    int64_t nextFrameTime() const { return pacer_.nextFrameTime(); }
+    const AudioReader* reader() const { return reader_.get(); }
+
+private:
+    // Releases one frame; false when playback ended without loop.
+    bool produceFrame();
+    void release(const AudioFrame& frame);
+    void stopPacing();
+
+    ContextPlayer player_;
+    ReaderFactory factory_;
+    std::unique_ptr<AudioReader> reader_;
+    std::shared_ptr<lumo::Timer> pacingTimer_;
+    int framesSinceStart_ = 0;
+    FramePacer pacer_;
+    bool loop_ = false;
+};

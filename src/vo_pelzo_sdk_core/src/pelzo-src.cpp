@@ -1,0 +1,105 @@
+#include "vo_pelzo_sdk_core/pelzo-src.h"
+
+#include <lumo/clock.h>
+#include <lumo/logger.h>
+
+pelzo_src_imp::pelzo_src_imp(ContextPlayer player, ReaderFactory factory)
+    : player_(std::move(player)), factory_(std::move(factory)) {
+    if (!factory_) {
+        factory_ = [](const std::string& url) {
+            return std::make_unique<FileAudioReader>(url, kOutputRate);
+        };
+    }
+}
+
+pelzo_src_imp::~pelzo_src_imp() {
+    stopPacing();
+}
+
+int pelzo_src_imp::openUrl(const std::string& url) {
+    lumo::EventLoopImpl* loop = lumo::EventLoopImpl::current();
+    loop->assertInLoopThread();
+    reader_.reset();
+    reader_ = factory_(url);
+    if (!reader_ || reader_->failed()) {
+        LUMO_LOG_ERROR("%s: %s", url.c_str(), kOpenFailedText);
+        loop->singleShot(1, this, [this] {
+            if (record.on_error) {
+                record.on_error(&record, kOpenFailedText);
+            }
+        });
+        return 1;
+    }
+    // A new input starts over, so its first frame is announced with on_start again.
+    framesSinceStart_ = 0;
+    loop->singleShot(1, this, [this] {
+        if (record.on_open) {
+            record.on_open(&record);
+        }
+    });
+    if (!pacingTimer_) {
+        // The schedule of an earlier, finished playback is stale: catching up on it
+        // would burst the first frames of the new input out at once.
+        pacer_.restart();
+        pacingTimer_ = loop->startTimer(kPacingIntervalMs);
+        pacingTimer_->timeout.connect(this, [this] { pacingStep(); });
+    }
+    return 0;
+}
+
+void pelzo_src_imp::destroy() {
+    reader_.reset();
+    stopPacing();
+    lumo::DeleteLater()(this);
+}
+
+void pelzo_src_imp::stopPacing() {
+    if (pacingTimer_) {
+        pacingTimer_->stop();
+        pacingTimer_.reset();
+    }
+}
+
+void pelzo_src_imp::pacingStep() {
+    pacer_.step(lumo::currentTimeMs(), [this] { return produceFrame(); });
+}
+
+bool pelzo_src_imp::produceFrame() {
+    if (!reader_) {
+        return true;
+    }
+    AudioFrame frame = reader_->read(false);
+    if (frame.empty()) {
+        if (record.on_end) {
+            record.on_end(&record);
+        }
+        if (!loop_) {
+            stopPacing();
+            return false;
+        }
+        framesSinceStart_ = 0;
+        // The callback may have dropped the reader (destroy) meanwhile.
+        if (!reader_) {
+            return true;
+        }
+        frame = reader_->read(true);
+        if (frame.empty()) {
+            return true;
+        }
+    }
+    release(frame);
+    return true;
+}
+
+void pelzo_src_imp::release(const AudioFrame& frame) {
+    if (++framesSinceStart_ == 1 && record.on_start) {
+        record.on_start(&record);
+    }
+    frameReady.emit(frame.data, frame.size);
+    if (record.on_frame) {
+        record.on_frame(&record, frame.data, frame.size);
+    }
+    if (record.context && player_) {
+        player_(record.context, frame.data, frame.size);
+    }
+}
