@@ -137,6 +137,10 @@ void TcpSocketImpl::onReadReady() {
         n = ::recv(fd_, buf, sizeof buf, 0);
         if (n > 0) {
             in.append(buf, std::size_t(n));
+            // A short read drained the socket for now; more data or the peer's close
+            // wakes the next poll, so the extra call that would only say so is saved.
+            if (std::size_t(n) < sizeof buf)
+                break;
             continue;
         }
         if (n < 0) {
