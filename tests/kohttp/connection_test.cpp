@@ -260,6 +260,18 @@ TEST_F(Connection, HeartbeatPingsAnsweringPeersAndClosesSilentOnes) {
     EXPECT_EQ(closes, 1);
 }
 
+TEST_F(Connection, HeartbeatSurvivesTheClockSteppingBack) {
+    clock = 1'700'000'000'000;
+    upgrade(HttpConfig::sdk());
+    conn->heartbeat(); // ping, never answered
+    clock -= 3'600'000;
+    conn->heartbeat();
+    EXPECT_EQ(closes, 0);
+    clock += 3001;
+    conn->heartbeat();
+    EXPECT_EQ(closes, 1); // the unanswered ping still counts, from the new time
+}
+
 TEST_F(Connection, ManagerHeartbeatNeverCloses) {
     upgrade(HttpConfig::manager());
     conn->heartbeat();

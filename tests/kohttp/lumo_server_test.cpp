@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <lumo/logger.h>
 #include <lumo/md5.h>
 
 #include <arpa/inet.h>
@@ -414,6 +415,25 @@ TEST_F(LoopServer, WebSocketFramesAndHeartbeat) {
     ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
     EXPECT_TRUE(pumpUntil([&] { return server->sessionCount() == 0; }));
     EXPECT_EQ(wsMessages, (std::vector<std::string>{"1:hello", "10:"}));
+}
+
+} // namespace
+
+namespace {
+
+// The SDK build logs through lumo's logger with the location of the line.
+TEST(LoopServerConfig, LogsThroughLumoWithSourceLocation) {
+    std::vector<std::string> lines;
+    lumo::Logger::defaultLogger().setSink([&lines](const std::string& l) { lines.push_back(l); });
+    kohttp::HttpParserContext ctx(kohttp::loop::sdkConfig());
+    std::string head = "GET /" + std::string(70000, 'a') + " HTTP/1.1\r\n\r\n";
+    ctx.feed(head.data(), head.size());
+    lumo::Logger::defaultLogger().setSink({});
+    EXPECT_EQ(ctx.error(), kohttp::HttpParserContext::Error::TooLarge);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("] [warn] ["), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("[http_type.cpp:"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("request refused: head over 65536 bytes"), std::string::npos);
 }
 
 } // namespace
