@@ -4,6 +4,7 @@
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
 #include "devicelink/ifacedlg.h"
+#include "devicetable/devicedelegate.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -176,6 +177,10 @@ TEST_F(WindowTest, ConstructionGivesTitleTabsActionsAndReadyStatus) {
     EXPECT_EQ(window.model()->rowCount(), 0);
     EXPECT_EQ(window.tableView()->horizontalHeader()->sortIndicatorSection(), col("ADDRESS"));
     EXPECT_EQ(window.contextMenu()->actions().size(), 3);
+    EXPECT_NE(qobject_cast<DeviceDelegate*>(window.tableView()->itemDelegate()), nullptr);
+    QHeaderView* header = window.tableView()->horizontalHeader();
+    EXPECT_EQ(header->sectionResizeMode(col("NOTICE")), QHeaderView::Stretch);
+    EXPECT_NE(header->sectionResizeMode(col("DEV_NAME")), QHeaderView::Stretch);
     EXPECT_TRUE(receivedScans().isEmpty());
 }
 
