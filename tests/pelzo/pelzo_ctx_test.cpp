@@ -13,9 +13,11 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <net/if.h>
+#include <opus/opus.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
@@ -398,6 +400,58 @@ TEST_F(PelzoCtxTest, OnlyPort21012IsHeard) {
     EXPECT_LT(::recv(fd, buf, sizeof buf, MSG_DONTWAIT), 0);
     EXPECT_FALSE(ctx_->devices().at(ipOf(address))->responding);
     ::close(fd);
+}
+
+// Audio goes to every terminal of the context, logged in or not, and what a
+// terminal records decodes back to 20 ms of audio per frame.
+TEST_F(PelzoCtxTest, PlayedFramesReachEveryTerminalAndDecode) {
+    auto sims = startTerminals({{}, {}, {}});
+    simpelzo::Terminal& outsider = *sims[2];
+    ASSERT_EQ(ctx_->addDevice(addressOf(*sims[0]), ""), 0);
+    ASSERT_EQ(ctx_->addDevice(addressOf(*sims[1]), ""), 0);
+    logIn(*sims[0]); // the second never logs in
+    ASSERT_EQ(ctx_->setPackSize(1), 0);
+    ASSERT_EQ(ctx_->setJitter(4, 10), 0);
+
+    constexpr int kFrames = 10;
+    std::vector<int16_t> pcm(960);
+    for (int f = 0; f < kFrames; ++f) {
+        for (size_t i = 0; i < pcm.size(); ++i)
+            pcm[i] =
+                static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * (f * 960.0 + i) / 48000));
+        ctx_->playFrame(pcm.data(), 1920);
+    }
+    ctx_->playFrame(pcm.data(), 1000); // no rate has that length: dropped
+    for (int k = 0; k < 2; ++k)
+        ASSERT_TRUE(sims[k]->waitFor(
+            [](const simpelzo::TerminalState& s) { return s.audioPackets == kFrames; }));
+    barrier(outsider);
+    EXPECT_EQ(outsider.state().audioPackets, 0);
+
+    const simpelzo::TerminalState s = sims[1]->state();
+    EXPECT_EQ(s.lastAudio.priority, 3);
+    EXPECT_EQ(s.lastAudio.rateCode, 7);
+    EXPECT_EQ(s.lastAudio.jitter1, 4);
+    EXPECT_EQ(s.lastAudio.jitter2, 10);
+    ASSERT_EQ(s.opus.size(), static_cast<size_t>(kFrames));
+    int err = 0;
+    OpusDecoder* dec = opus_decoder_create(48000, 1, &err);
+    ASSERT_EQ(err, OPUS_OK);
+    std::vector<int16_t> out(5760);
+    for (const std::string& frame : s.opus)
+        EXPECT_EQ(opus_decode(dec, reinterpret_cast<const unsigned char*>(frame.data()),
+                              static_cast<opus_int32>(frame.size()), out.data(), 5760, 0),
+                  960);
+    opus_decoder_destroy(dec);
+
+    ctx_->keepalivePass();
+    EXPECT_TRUE(logged("frames played=10"));
+    {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        log_.clear();
+    }
+    ctx_->keepalivePass();
+    EXPECT_FALSE(logged("frames played="));
 }
 
 TEST_F(PelzoCtxTest, NotRespondingAfterTenSecondsThenEveryTen) {
