@@ -187,8 +187,11 @@ TEST_F(WindowTest, ConstructionGivesTitleTabsActionsAndReadyStatus) {
 TEST_F(WindowTest, TabChangeSearchAndKeywordSearchScanButTypingDoesNot) {
     addThreeRows();
     receivedScans();
+    select({"A001"});
+    ASSERT_TRUE(enabled(MainWindow::PlaySoundAction));
 
     window.typeTabBar()->setCurrentIndex(3);
+    EXPECT_FALSE(enabled(MainWindow::PlaySoundAction)); // the emptied table has no selection
     QList<DevicePacket> scans = receivedScans();
     ASSERT_EQ(scans.size(), 1);
     EXPECT_EQ(scans[0].code, DeviceCode::Scan);
