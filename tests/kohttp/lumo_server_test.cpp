@@ -108,6 +108,7 @@ protected:
             e->response().addCookie({"sid", "s1", ""});
             e->response().setBody(out);
         });
+        server->route(kMethodGet, "/held", [this](const HttpEventPtr& e) { held = e; });
         server->route(kMethodGet, "/nothing-new",
                       [](const HttpEventPtr& e) { e->response().setStatus(304, "Not Modified"); });
         server->route(kMethodGet, "/file", [this](const HttpEventPtr& e) {
@@ -208,6 +209,7 @@ protected:
     std::int64_t clock = 1'700'000'000'000;
     std::vector<std::string> logs, wsMessages;
     std::string filePath, content;
+    HttpEventPtr held;
 };
 
 TEST_F(LoopServer, RoutesAndNotFoundAnswers) {
@@ -243,6 +245,45 @@ TEST_F(LoopServer, SecondListenKeepsTheFirstBinding) {
     EXPECT_TRUE(server->listen("0.0.0.0", 1, &error));
     EXPECT_EQ(server->port(), port);
     EXPECT_TRUE(error.empty());
+}
+
+TEST_F(LoopServer, ListenFailuresAreReported) {
+    loop = lumo::EventLoopImpl::current();
+    HttpServer bad;
+    std::string error;
+    EXPECT_FALSE(bad.listen("300.1.1.1", 0, &error));
+    EXPECT_NE(error.find("invalid address"), std::string::npos) << error;
+    EXPECT_FALSE(bad.isListening());
+
+    start();
+    HttpServer second;
+    error.clear();
+    EXPECT_FALSE(second.listen("127.0.0.1", port, &error)); // taken by the first
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(LoopServer, AnswerAfterThePeerLeftIsDropped) {
+    start();
+    {
+        RawClient client(port);
+        client.send("GET /held HTTP/1.1\r\n\r\n");
+        ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
+    }
+    ASSERT_TRUE(pumpUntil([&] { return server->sessionCount() == 0; }));
+    held->response().setBody("too late");
+    held.reset();
+    loop->processOnce();
+}
+
+TEST_F(LoopServer, AnswerAfterTheServerWentIsDropped) {
+    start();
+    RawClient client(port);
+    client.send("GET /held HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
+    server.reset();
+    held.reset();
+    ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
+    EXPECT_EQ(client.in, "");
 }
 
 TEST_F(LoopServer, CookiesAndMultipartFromCurl) {
@@ -332,6 +373,13 @@ TEST_F(LoopServer, WebSocketFramesAndHeartbeat) {
     ASSERT_TRUE(
         pumpUntil([&] { return client.poll(), client.in.size() >= echo.size() + pong.size(); }));
     EXPECT_EQ(client.in, echo + pong);
+    client.in.clear();
+
+    server->websocketNotify("/other", "not for us");
+    server->websocketNotify("/ws", "news");
+    const std::string news = std::string("\x81\x04") + "news";
+    ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.in.size() >= news.size(); }));
+    EXPECT_EQ(client.in, news);
     client.in.clear();
 
     // A subscriber that answers is pinged and stays.

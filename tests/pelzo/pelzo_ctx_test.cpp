@@ -17,9 +17,12 @@
 #include <mutex>
 #include <net/if.h>
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -502,6 +505,54 @@ TEST_F(PelzoCtxTest, ClockSteppingBackStillReportsSilence) {
     ctx_->keepalivePass();
     EXPECT_EQ(countEvents(ip, "NOT_RESPONDING"), 2);
 }
+
+#ifdef TERMINAL_SIM
+// The terminal-sim program itself: a fleet of three with the Pelzo service,
+// first reached by a volume, logs in on its own.
+TEST_F(PelzoCtxTest, TerminalSimFleetLogsIn) {
+    if (!gPrivateNetwork)
+        GTEST_SKIP() << "needs a private network namespace for its fixed addresses";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const char* argv[] = {TERMINAL_SIM,       "--generate",  "3",    "--first",
+                          "127.0.9.1",        "--rest-port", "0",    "--pelzo",
+                          "--pelzo-password", "574213",      nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(
+        ::posix_spawn(&pid, TERMINAL_SIM, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string banner;
+    char c = 0;
+    while (banner.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1)
+        banner += c;
+    ::close(out[0]);
+    EXPECT_EQ(banner, "terminal-sim ready 3 terminals\n");
+
+    const std::vector<std::string> addresses = {"127.0.9.1", "127.0.9.2", "127.0.9.3"};
+    for (const auto& a : addresses)
+        ASSERT_EQ(ctx_->addDevice(a, ""), 0);
+    ctx_->setOutputVolumeAll(25);
+    // Each reports the volume it applied, once on contact and once after login.
+    const bool all = pumpUntil([&] {
+        if (outputReports_.size() != 6)
+            return false;
+        for (const auto& a : addresses)
+            if (countEvents(ipOf(a), "") != 1 || !ctx_->devices().at(ipOf(a))->loggedIn)
+                return false;
+        return true;
+    });
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(ctx_->devices().at(ipOf("127.0.9.2"))->deviceId, "SIM00002");
+}
+#endif
 
 class PelzoCtxAddressTest : public PelzoCtxTest,
                             public ::testing::WithParamInterface<const char*> {};

@@ -244,22 +244,22 @@ void DeviceDiscovery::sendScan() {
     broadcastPacket(packet);
 }
 
-void DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
+bool DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
     if (packet.targetCut()) {
         // A cut target could name another terminal; better not to send at all.
         qWarning("request not sent: its target does not fit the header");
-        return;
+        return false;
     }
     const QByteArray bytes = packet.marshal();
     if (bytes.size() - DevicePacket::headerSize > 0xFFFF) {
         qWarning("request not sent: payload longer than 65535 bytes");
-        return;
+        return false;
     }
     qDebug() << "datagram:" << bytes;
     if (customTargets_) {
         for (const QHostAddress& target : targets_)
             socket_->writeDatagram(bytes, target, port_);
-        return;
+        return true;
     }
     for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
         for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
@@ -273,6 +273,7 @@ void DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
         }
     }
     socket_->writeDatagram(bytes, QHostAddress(QHostAddress::Broadcast), port_);
+    return true;
 }
 
 void DeviceDiscovery::readUdpPackets() {
@@ -327,7 +328,9 @@ void DeviceDiscovery::handleReply(const QHostAddress& sender, const DevicePacket
         return;
     }
     if (DeviceCode::isKnownReply(packet.code)) {
-        flushPending();
+        // Scan results first, so the reply finds its row; the count is refreshed once.
+        if (!pending_.isEmpty())
+            flushPending();
         emit configReply(sender, packet);
         // The healthy file-system reply leaves the count alone; its handler
         // refreshes it in the other case.

@@ -1,6 +1,73 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="en_US">
 <context>
+    <name>DeviceConfigurator</name>
+    <message>
+        <source>Not sent: a value contains ';' or '='</source>
+        <translation>Not sent: a value contains ';' or '='</translation>
+    </message>
+    <message>
+        <source>Not sent: the request does not fit a datagram</source>
+        <translation>Not sent: the request does not fit a datagram</translation>
+    </message>
+    <message>
+        <source>Network config request is sent</source>
+        <translation>Network config request is sent</translation>
+    </message>
+    <message>
+        <source>App config request is sent</source>
+        <translation>App config request is sent</translation>
+    </message>
+    <message>
+        <source>Volume config request is sent</source>
+        <translation>Volume config request is sent</translation>
+    </message>
+    <message>
+        <source>request is sent</source>
+        <translation>Request is sent</translation>
+    </message>
+    <message>
+        <source>wifi config request is sent</source>
+        <translation>Wi-Fi config request is sent</translation>
+    </message>
+    <message>
+        <source>dev reboot config request is sent</source>
+        <translation>Reboot schedule request is sent</translation>
+    </message>
+    <message>
+        <source>DBUpperBound config request is sent</source>
+        <translation>Level bound config request is sent</translation>
+    </message>
+    <message>
+        <source>Play sound request is sent</source>
+        <translation>Play sound request is sent</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Are you sure to reboot the selected deivce?</source>
+        <translation>Are you sure to reboot the selected device?</translation>
+    </message>
+    <message>
+        <source>Reboot request is sent</source>
+        <translation>Reboot request is sent</translation>
+    </message>
+    <message>
+        <source>check filesystem status request is sent</source>
+        <translation>File system check request is sent</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>文件系统正常</source>
+        <translation>File system is healthy</translation>
+    </message>
+</context>
+<context>
     <name>DeviceDiscovery</name>
     <message>
         <source>%1 devices</source>

@@ -1,6 +1,73 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="ko_KR">
 <context>
+    <name>DeviceConfigurator</name>
+    <message>
+        <source>Not sent: a value contains ';' or '='</source>
+        <translation>보내지 않음: 값에 ';' 또는 '='가 있습니다</translation>
+    </message>
+    <message>
+        <source>Not sent: the request does not fit a datagram</source>
+        <translation>보내지 않음: 요청이 데이터그램에 맞지 않습니다</translation>
+    </message>
+    <message>
+        <source>Network config request is sent</source>
+        <translation>네트워크 설정 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>App config request is sent</source>
+        <translation>앱 설정 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>Volume config request is sent</source>
+        <translation>볼륨 설정 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>request is sent</source>
+        <translation>요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>wifi config request is sent</source>
+        <translation>Wi-Fi 설정 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>dev reboot config request is sent</source>
+        <translation>재부팅 예약 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>DBUpperBound config request is sent</source>
+        <translation>레벨 상한 설정 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>Play sound request is sent</source>
+        <translation>소리 재생 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>확인</translation>
+    </message>
+    <message>
+        <source>Are you sure to reboot the selected deivce?</source>
+        <translation>선택한 장치를 재부팅하시겠습니까?</translation>
+    </message>
+    <message>
+        <source>Reboot request is sent</source>
+        <translation>재부팅 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>check filesystem status request is sent</source>
+        <translation>파일 시스템 검사 요청을 보냈습니다</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>결과</translation>
+    </message>
+    <message>
+        <source>文件系统正常</source>
+        <translation>파일 시스템 정상</translation>
+    </message>
+</context>
+<context>
     <name>DeviceDiscovery</name>
     <message>
         <source>%1 devices</source>

@@ -1,6 +1,73 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>DeviceConfigurator</name>
+    <message>
+        <source>Not sent: a value contains ';' or '='</source>
+        <translation>未发送：值中含有 ';' 或 '='</translation>
+    </message>
+    <message>
+        <source>Not sent: the request does not fit a datagram</source>
+        <translation>未发送：请求超出数据报容量</translation>
+    </message>
+    <message>
+        <source>Network config request is sent</source>
+        <translation>网络配置请求已发送</translation>
+    </message>
+    <message>
+        <source>App config request is sent</source>
+        <translation>应用配置请求已发送</translation>
+    </message>
+    <message>
+        <source>Volume config request is sent</source>
+        <translation>音量配置请求已发送</translation>
+    </message>
+    <message>
+        <source>request is sent</source>
+        <translation>请求已发送</translation>
+    </message>
+    <message>
+        <source>wifi config request is sent</source>
+        <translation>Wi-Fi配置请求已发送</translation>
+    </message>
+    <message>
+        <source>dev reboot config request is sent</source>
+        <translation>定时重启配置请求已发送</translation>
+    </message>
+    <message>
+        <source>DBUpperBound config request is sent</source>
+        <translation>电平上限配置请求已发送</translation>
+    </message>
+    <message>
+        <source>Play sound request is sent</source>
+        <translation>播放声音请求已发送</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Are you sure to reboot the selected deivce?</source>
+        <translation>确定要重启所选设备吗？</translation>
+    </message>
+    <message>
+        <source>Reboot request is sent</source>
+        <translation>重启请求已发送</translation>
+    </message>
+    <message>
+        <source>check filesystem status request is sent</source>
+        <translation>文件系统检查请求已发送</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>文件系统正常</source>
+        <translation>文件系统正常</translation>
+    </message>
+</context>
+<context>
     <name>DeviceDiscovery</name>
     <message>
         <source>%1 devices</source>

@@ -1,6 +1,7 @@
 #include "shell/mainwindow.h"
 
 #include "devicelink/addressprobe.h"
+#include "devicelink/deviceconfigurator.h"
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
 #include "devicelink/ifacedlg.h"
@@ -124,6 +125,10 @@ MainWindow::MainWindow(QWidget* parent)
     // The datagram socket lives in the discovery unit, bound when it is made.
     discovery_ = new DeviceDiscovery(model_, this);
     connect(discovery_, &DeviceDiscovery::countTextChanged, this, &MainWindow::setCountText);
+    // Configuration commands; terminal replies reach open dialogs through our signal.
+    configurator_ = new DeviceConfigurator(discovery_, this, this);
+    connect(configurator_, &DeviceConfigurator::updateDeviceColumnValue, this,
+            &MainWindow::updateDeviceColumnValue);
     probe_ = new ProbeLauncher(model_, this, this);
 
     setWindowTitle(tr("AoIP device manager") + QStringLiteral("v") +
@@ -152,6 +157,8 @@ void MainWindow::buildTable() {
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSortingEnabled(true);
     QHeaderView* header = view_->horizontalHeader();
+    // Fit to contents, stretch the wide columns; measured on visible rows so a
+    // scan of thousands of terminals keeps the window responsive.
     applyDeviceColumnLayout(header);
     header->setSortIndicator(columnOf("ADDRESS"), Qt::AscendingOrder);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -268,10 +275,12 @@ void MainWindow::ipProbe() {
 }
 
 void MainWindow::applyConfigChange() {
-    // Configuration requests of the device link are sent from here once they exist.
+    configurator_->applyConfigChange(selectedRows());
 }
 
-void MainWindow::sendPlaySound() {}
+void MainWindow::sendPlaySound() {
+    configurator_->sendPlaySound(selectedRows());
+}
 
 void MainWindow::readUdpPackets() {
     discovery_->readUdpPackets();
@@ -282,7 +291,9 @@ void MainWindow::revertChange() {
         model_->revertRow(row);
 }
 
-void MainWindow::rebootDevice() {}
+void MainWindow::rebootDevice() {
+    configurator_->rebootDevice(selectedRows());
+}
 
 void MainWindow::appUpdate() {
     const QVector<DeviceInfo> devices = selectedDevices();
@@ -309,7 +320,9 @@ void MainWindow::showMessage(const QString& message) {
     });
 }
 
-void MainWindow::checkFilesystemStatus() {}
+void MainWindow::checkFilesystemStatus() {
+    configurator_->checkFilesystemStatus(selectedRows());
+}
 
 void MainWindow::printerDevicesInfo() {
     // Label printing arrives with the printer support.
@@ -326,9 +339,7 @@ void MainWindow::showContextMenu(const QPoint& point) {
 }
 
 void MainWindow::onDeviceEdited(DeviceInfo* device, const ColumnMeta* field) {
-    Q_UNUSED(device);
-    Q_UNUSED(field);
-    // Edits that are sent at once go to the device link here once it exists.
+    configurator_->onDeviceEdited(device, field);
 }
 
 void MainWindow::onModelReset() {
@@ -364,8 +375,7 @@ void MainWindow::batchDeviceSet() {
 }
 
 void MainWindow::dealDeviceSet(const QString& id, const QMap<QString, QString>& update_data) {
-    Q_UNUSED(id);
-    Q_UNUSED(update_data);
+    configurator_->dealDeviceSet(id, update_data);
 }
 
 void MainWindow::languageSet() {
@@ -374,7 +384,9 @@ void MainWindow::languageSet() {
     emit changeLanguage(languageCode_);
 }
 
-void MainWindow::wifiConn() {}
+void MainWindow::wifiConn() {
+    configurator_->wifiConn(selectedRows());
+}
 
 void MainWindow::exportDeviceInfo() {
     // The CSV export arrives with the export support.

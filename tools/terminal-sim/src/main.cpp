@@ -1,8 +1,10 @@
 // terminal-sim: plays a fleet of Audio-over-IP terminals for tests and demos.
 // Usage and the fleet file format: README.md beside this file.
 
+#include "config_service.h"
 #include "datagram_service.h"
 #include "event_loop.h"
+#include "pelzo_service.h"
 #include "rest_service.h"
 #include "terminal.h"
 
@@ -26,7 +28,10 @@ const char usage[] =
     "  --unset KEY           leave a key out of generated terminals (repeatable)\n"
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
     "  --port P              datagram port (default 7669)\n"
-    "  --rest-port P         REST port (default 8080; 0: no REST interface)\n";
+    "  --rest-port P         REST port (default 8080; 0: no REST interface)\n"
+    "  --pelzo               also run the Pelzo service on UDP 21012 of every terminal\n"
+    "  --pelzo-password P    the Pelzo terminals' password (default 574213)\n"
+    "  --reboot-silence MS   silence after a reboot request (default 5000)\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "terminal-sim: %s\n", message.c_str());
@@ -53,6 +58,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> listen;
     int port = 7669;
     int restPort = 8080;
+    bool pelzo = false;
+    std::string pelzoPassword = "574213";
+    int rebootSilenceMs = 5000;
     std::string error;
 
     for (int i = 1; i < argc; ++i) {
@@ -92,6 +100,13 @@ int main(int argc, char** argv) {
             port = std::atoi(v.c_str());
         } else if (arg == "--rest-port" && value(&v)) {
             restPort = std::atoi(v.c_str());
+        } else if (arg == "--pelzo") {
+            pelzo = true;
+        } else if (arg == "--pelzo-password" && value(&v)) {
+            pelzo = true;
+            pelzoPassword = v;
+        } else if (arg == "--reboot-silence" && value(&v)) {
+            rebootSilenceMs = std::atoi(v.c_str());
         } else {
             std::fputs(usage, stderr);
             return fail("bad option: " + arg);
@@ -110,9 +125,14 @@ int main(int argc, char** argv) {
     raiseFileLimit();
     sim::EventLoop loop;
     std::vector<std::unique_ptr<sim::Service>> services;
-    services.push_back(std::make_unique<sim::DatagramService>(port, listen));
+    auto datagrams = std::make_unique<sim::DatagramService>(port, listen);
+    sim::ConfigRequests config(rebootSilenceMs);
+    config.install(*datagrams);
+    services.push_back(std::move(datagrams));
     if (restPort > 0)
         services.push_back(std::make_unique<sim::RestService>(restPort));
+    if (pelzo)
+        services.push_back(std::make_unique<sim::PelzoService>(pelzoPassword));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);

@@ -69,13 +69,16 @@ public:
     // Valid replies of any code read since the last scan started.
     int repliesSinceScan() const { return replies_; }
 
-    void broadcastPacket(const DevicePacket& packet);
+    // False when the request was refused: its target or payload does not fit.
+    bool broadcastPacket(const DevicePacket& packet);
     void handleReply(const QHostAddress& sender, const DevicePacket& packet);
     void fillDeviceInfo(DeviceInfo& device, const DevicePacket& packet, const QHostAddress& sender);
     // Both filters of a scan reply under the current tab and keyword.
     bool passesFilters(const DeviceInfo& device) const;
     // Applies the scan results received so far to the table now.
     void flushPending();
+    // Emits the status-bar text with the current row count.
+    void refreshCount();
 
 public slots:
     void sendScan();
@@ -96,7 +99,6 @@ private:
     // goes on at the next pass of the event loop.
     void processInbox(qint64 budgetMs);
     QString nowText();
-    void refreshCount();
 
     DevicesModel* model_;
     QUdpSocket* socket_;

@@ -23,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QTabBar;
 class QTableView;
+class DeviceConfigurator;
 class DeviceDiscovery;
 class ProbeLauncher;
 class DevicesModel;
@@ -69,6 +70,7 @@ public:
     QTableView* tableView() const { return view_; }
     DevicesModel* model() const { return model_; }
     DeviceDiscovery* discovery() const { return discovery_; }
+    DeviceConfigurator* configurator() const { return configurator_; }
     ProbeLauncher* probeLauncher() const { return probe_; }
     QComboBox* keywordColumnChooser() const { return keywordColumn_; }
     QLineEdit* keywordField() const { return keywordField_; }
@@ -145,6 +147,7 @@ private:
     QTabBar* tabBar_ = nullptr;
     DevicesModel* model_ = nullptr;
     DeviceDiscovery* discovery_ = nullptr;
+    DeviceConfigurator* configurator_ = nullptr;
     ProbeLauncher* probe_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* countLabel_ = nullptr;

@@ -83,6 +83,9 @@ bool HttpConnection::receiveHttp() {
         return false;
     }
     buffer_.erase(0, used);
+    if (parser_.takeContinue()) {
+        send("HTTP/1.1 100 Continue\r\n\r\n");
+    }
     while (HttpRequestPtr request = parser_.takeCompleted()) {
         auto self = owner_.lock();
         std::weak_ptr<void> owner = owner_;

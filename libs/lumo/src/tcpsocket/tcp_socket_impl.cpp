@@ -44,6 +44,7 @@ TcpSocketImpl::~TcpSocketImpl() {
 }
 
 int TcpSocketImpl::write(const char* bytes, int len) {
+    assertOnThread(owner_);
     // Bytes written after close would be dropped silently; say so instead.
     if (closed_ || fd_ == -1 || len < 0)
         return -1;
@@ -57,6 +58,7 @@ int TcpSocketImpl::write(const char* bytes, int len) {
 }
 
 void TcpSocketImpl::close() {
+    assertOnThread(owner_);
     if (closed_)
         return;
     closed_ = true;
