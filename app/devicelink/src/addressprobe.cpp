@@ -165,6 +165,10 @@ ProbeLauncher::ProbeLauncher(DevicesModel* model, QWidget* dialogParent, QObject
 void ProbeLauncher::ipProbe() {
     if (!model_)
         return;
+    // Replies of an earlier run still under way belong to the table it filled, not to
+    // this one (a cancelled new probe leaves the table empty).
+    if (dialog_)
+        dialog_->probe()->detachFromModel();
     model_->clear();
     auto* dlg = new IFaceDlg(model_, segments_(), dialogParent_);
     dialog_ = dlg;

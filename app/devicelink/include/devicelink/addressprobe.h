@@ -81,6 +81,8 @@ public:
     void start(const ProbeSegment& segment);
     // Counts one reply; a successful one with a device_id becomes a table row.
     void onProbeReply(DeviceInfoResp& resp, const std::string& error);
+    // Stops adding rows (a newer probe has emptied the table); replies are still counted.
+    void detachFromModel() { model_ = nullptr; }
 
     int requestsSent() const { return requestsSent_; }
     int repliesReceived() const { return repliesReceived_; }
