@@ -125,6 +125,9 @@ public:
 
     // The dialog of the latest run while it lives (it deletes itself after the last reply).
     IFaceDlg* dialog() const { return dialog_; }
+    // Keeps a run still under way from adding rows: for anything that empties the table
+    // for new results (a new probe does it itself; the datagram scan should too).
+    void detachRunning();
 
 public slots:
     void ipProbe();
