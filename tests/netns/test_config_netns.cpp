@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QTableView>
-#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -49,22 +48,14 @@ protected:
     static void SetUpTestSuite() {
         if (!netns::enter(&why_))
             return;
-        fleetFile_ = new QTemporaryFile;
-        fleetFile_->open();
-        fleetFile_->write(kFleet);
-        fleetFile_->flush();
         sim_ = new netns::Child;
-        if (!sim_->start({TERMINAL_SIM_PATH, "--fleet", fleetFile_->fileName().toStdString(),
-                          "--listen", netns::broadcastAddress, "--reboot-silence", "0"},
-                         &why_) ||
-            !sim_->waitForLine("terminal-sim ready", 10000))
-            why_ = "terminal-sim did not start: " + why_;
+        netns::startSimulator(*sim_, TERMINAL_SIM_PATH, kFleet,
+                              {"--listen", netns::broadcastAddress, "--reboot-silence", "0"},
+                              &why_);
     }
     static void TearDownTestSuite() {
         delete sim_;
         sim_ = nullptr;
-        delete fleetFile_;
-        fleetFile_ = nullptr;
     }
     void SetUp() override {
         if (!sim_ || !why_.empty())
@@ -102,13 +93,11 @@ protected:
 
     static std::string why_;
     static netns::Child* sim_;
-    static QTemporaryFile* fleetFile_;
     MainWindow window_;
 };
 
 std::string ConfigInNamespace::why_;
 netns::Child* ConfigInNamespace::sim_ = nullptr;
-QTemporaryFile* ConfigInNamespace::fleetFile_ = nullptr;
 
 } // namespace
 

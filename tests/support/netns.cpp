@@ -132,4 +132,28 @@ void Child::stop() {
     }
 }
 
+bool startSimulator(Child& child, const std::string& program, const std::string& fleetText,
+                    const std::vector<std::string>& extra, std::string* why) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/tesmo-fleet-XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0) {
+        *why = std::string("mkstemp: ") + std::strerror(errno);
+        return false;
+    }
+    const bool written = write(fd, fleetText.data(), fleetText.size()) == ssize_t(fleetText.size());
+    close(fd);
+    std::vector<std::string> argv = {program, "--fleet", path};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    bool ok = written && child.start(argv, why);
+    if (!written)
+        *why = "cannot write the fleet file " + path;
+    else if (ok && !child.waitForLine("terminal-sim ready", 10000)) {
+        *why = "terminal-sim did not start";
+        ok = false;
+    }
+    unlink(path.c_str());
+    return ok;
+}
+
 } // namespace netns

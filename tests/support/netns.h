@@ -42,4 +42,10 @@ private:
     std::string buffer_;
 };
 
+// Starts terminal-sim (`program`) in this namespace on the fleet `fleetText`
+// (fleet file format), with `extra` arguments after it, and waits for its ready
+// line. The fleet file is removed once the simulator has read it.
+bool startSimulator(Child& child, const std::string& program, const std::string& fleetText,
+                    const std::vector<std::string>& extra, std::string* why);
+
 } // namespace netns
