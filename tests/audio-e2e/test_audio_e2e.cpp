@@ -2,12 +2,12 @@
 // it over loopback UDP, and a simulated terminal records the Opus frames, which the test
 // decodes with libopus and compares with the PCM that went in.
 #include "../audio/audio_fixtures.h"
+#include "../audio/fake_loop.h"
 
 #include "pelzo-sdk/pelzo-ctx.h"
 #include "pelzo_terminal.h"
 #include "vo_pelzo_sdk_core/pelzo-src.h"
 
-#include <lumo/clock.h>
 #include <lumo/eventloop.h>
 
 #include <gtest/gtest.h>
@@ -15,26 +15,12 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <memory>
 
 using namespace audio_fixtures;
 
 namespace {
-
-std::atomic<int64_t> g_now{1'750'000'000'000};
-int64_t fakeNow() {
-    return g_now.load();
-}
-
-// Timers run on the fake clock; the context only sends, so nothing needs polling.
-class NullPoller : public lumo::IPoller {
-public:
-    void poll(int) override {}
-    bool doRegister(lumo::IPollable*) override { return true; }
-    bool doUnregister(lumo::IPollable*) override { return true; }
-};
 
 // A loopback address of this process alone, so port 21012 is free on it.
 std::string ownLoopbackAddress() {
@@ -72,9 +58,7 @@ TEST(AudioEndToEnd, FileReachesTerminalIntact) {
     ASSERT_TRUE(terminal.open(error)) << error;
     simpelzo::TerminalRunner runner({&terminal});
 
-    lumo::setTimeSource(&fakeNow);
-    lumo::EventLoopImpl* loop = lumo::EventLoopImpl::current();
-    loop->setPoller(std::make_unique<NullPoller>());
+    FakeLoop loop(1'750'000'000'000);
     {
         pelzo::PelzoContext ctx;
         ASSERT_TRUE(ctx.hasSocket());
@@ -89,8 +73,7 @@ TEST(AudioEndToEnd, FileReachesTerminalIntact) {
         });
         ASSERT_EQ(src->openUrl(wav), 0);
         for (int i = 0; i < 60 && src->pacing(); ++i) {
-            g_now += 20;
-            loop->processOnce();
+            loop.pass(20);
         }
         EXPECT_FALSE(src->pacing());
         const size_t frames = fed.size() / 1920;
@@ -98,7 +81,7 @@ TEST(AudioEndToEnd, FileReachesTerminalIntact) {
         ASSERT_TRUE(terminal.waitFor(
             [&](const simpelzo::TerminalState& s) { return s.opus.size() >= frames; }));
         src->destroy();
-        loop->processOnce();
+        loop.processOnce();
 
         simpelzo::TerminalState state = terminal.state();
         EXPECT_EQ(state.audioPackets, static_cast<int>(frames)); // pack size 1
@@ -136,8 +119,6 @@ TEST(AudioEndToEnd, FileReachesTerminalIntact) {
         double snr = snrDb(reference, decoded, static_cast<size_t>(lookahead), 4800);
         EXPECT_GT(snr, 10.0);
     }
-    loop->processOnce();
-    lumo::setTimeSource(nullptr);
 }
 
 } // namespace

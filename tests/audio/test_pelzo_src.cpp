@@ -1,15 +1,14 @@
 // pelzo_src_imp: file sources on a lumo loop driven by a fake clock, one pass per step.
 #include "audio_fixtures.h"
+#include "fake_loop.h"
 
 #include "vo_pelzo_sdk_core/pelzo-src.h"
 
-#include <lumo/clock.h>
 #include <lumo/eventloop.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,18 +18,6 @@ using namespace audio_fixtures;
 namespace {
 
 constexpr int64_t kStart = 1'700'000'000'000;
-std::atomic<int64_t> g_now{kStart};
-int64_t fakeNow() {
-    return g_now.load();
-}
-
-// Never waits: the fake clock, not select, decides when timers are due.
-class NullPoller : public lumo::IPoller {
-public:
-    void poll(int) override {}
-    bool doRegister(lumo::IPollable*) override { return true; }
-    bool doUnregister(lumo::IPollable*) override { return true; }
-};
 
 // What the callbacks of the public record saw, in order: "open", "start", "f", "end",
 // "error:<text>".
@@ -45,10 +32,6 @@ class PelzoSrcTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.ok());
-        g_now = kStart;
-        lumo::setTimeSource(&fakeNow);
-        loop = lumo::EventLoopImpl::current();
-        loop->setPoller(std::make_unique<NullPoller>());
         g_events = &events;
         src = new pelzo_src_imp([this](pelzo_ctx* ctx, const char*, int size) {
             contextFrames.push_back({ctx, size});
@@ -64,16 +47,11 @@ protected:
     void TearDown() override {
         if (src)
             src->destroy();
-        loop->processOnce();
         g_events = nullptr;
-        lumo::setTimeSource(nullptr);
     }
 
     // Moves the clock on by `ms`, then runs one loop pass.
-    void pass(int64_t ms = 20) {
-        g_now += ms;
-        loop->processOnce();
-    }
+    void pass(int64_t ms = 20) { loop.pass(ms); }
 
     int countFrames() const {
         int n = 0;
@@ -89,7 +67,7 @@ protected:
     }
 
     TempDir dir;
-    lumo::EventLoopImpl* loop = nullptr;
+    FakeLoop loop{kStart};
     pelzo_src_imp* src = nullptr;
     std::vector<std::string> events;
     std::vector<std::pair<pelzo_ctx*, int>> contextFrames;
@@ -172,7 +150,7 @@ TEST_F(PelzoSrcTest, CatchesUpShortStallsSkipsLongOnes) {
     before = countFrames();
     pass(20 + 500);
     EXPECT_EQ(countFrames() - before, 1);
-    EXPECT_EQ(src->nextFrameTime(), g_now.load() + 20);
+    EXPECT_EQ(src->nextFrameTime(), FakeLoop::now() + 20);
     before = countFrames();
     for (int i = 0; i < 5; ++i)
         pass();
