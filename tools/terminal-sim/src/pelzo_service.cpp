@@ -57,13 +57,13 @@ void PelzoService::tick() {
             wait = w;
     }
     // Nothing periodic yet: terminals wait for a server to talk to them.
-    itimerspec spec{};
+    itimerspec when{};
     if (wait >= 0) {
         const int64_t ms = wait > 0 ? wait : 1;
-        spec.it_value.tv_sec = ms / 1000;
-        spec.it_value.tv_nsec = (ms % 1000) * 1000000;
+        when.it_value.tv_sec = ms / 1000;
+        when.it_value.tv_nsec = (ms % 1000) * 1000000;
     }
-    ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+    ::timerfd_settime(timerFd_, 0, &when, nullptr);
 }
 
 } // namespace sim
