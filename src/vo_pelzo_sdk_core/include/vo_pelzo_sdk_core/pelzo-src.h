@@ -47,6 +47,8 @@ public:
     // Takes effect at the next end of input.
     void setLoop(bool loop) { loop_ = loop; }
     // Drops the reader and hands the source to deferred deletion. Loop thread only.
+    // frameReady connections end with the object; the caller, which knows the contexts,
+    // makes those connected to this source forget it.
     void destroy();
 
     // One tick of the pacing timer: releases the frames due now.
