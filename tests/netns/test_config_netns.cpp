@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QTableView>
 
 #include <gtest/gtest.h>
@@ -147,7 +148,13 @@ TEST_F(ConfigInNamespace, CheckPlayAndRebootWithTheirBoxesAnswered) {
     scan();
     select("SIM00002");
     BoxAnswerer answerer({QMessageBox::Ok, QMessageBox::Ok});
-    window_.checkFilesystemStatus();
+    // The context menu's "检查文件系统" runs the check of the selected rows.
+    QAction* check = nullptr;
+    for (QAction* a : window_.contextMenu()->actions())
+        if (a->text() == QStringLiteral("检查文件系统"))
+            check = a;
+    ASSERT_NE(check, nullptr);
+    check->trigger();
     ASSERT_TRUE(waitFor([&] { return answerer.seen().size() == 1; }));
     EXPECT_EQ(answerer.seen()[0].title, "result");
     EXPECT_EQ(answerer.seen()[0].text, "bad blocks on /data");
