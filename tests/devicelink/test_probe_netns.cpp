@@ -211,3 +211,27 @@ TEST_F(ProbeNetns, SilentAddressesEndTheRunAfterTheTimeOut) {
     EXPECT_EQ(repliesAtEnd_, 254);
     EXPECT_EQ(model_.rowCount(), 0);
 }
+
+TEST_F(ProbeNetns, ANewProbeIsNotFilledByTheRunBeforeIt) {
+    addSegmentWithTerminals();
+    if (HasFatalFailure())
+        return;
+    ProbeLauncher launcher(&model_, &window_);
+    launcher.setDialogRunner([](IFaceDlg& dlg) {
+        dlg.chooser()->setCurrentIndex(dlg.chooser()->findText(QString::fromLatin1(localAddress)));
+        dlg.okButton()->click();
+    });
+    launcher.ipProbe();
+    QPointer<IFaceDlg> earlier = launcher.dialog();
+    ASSERT_FALSE(earlier.isNull());
+    ASSERT_GT(earlier->requestsSent() - earlier->repliesReceived(), 0);
+
+    // "Search2" again, cancelled: the table stays empty while the earlier run ends.
+    launcher.setDialogRunner([](IFaceDlg& dlg) { dlg.cancelButton()->click(); });
+    launcher.ipProbe();
+    const QDeadlineTimer bound(60000);
+    while (earlier && !bound.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_TRUE(earlier.isNull());
+    EXPECT_EQ(model_.rowCount(), 0);
+}

@@ -1,10 +1,13 @@
+#include "devicetable/columnlayout.h"
 #include "devicetable/devicesmodel.h"
 #include "qtapp.h"
 
 #include <QColor>
 #include <QFont>
+#include <QHeaderView>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTableView>
 
 #include <gtest/gtest.h>
 
@@ -426,4 +429,32 @@ TEST_F(DevicesModelTest, RevertTouchAndClear) {
     EXPECT_EQ(resets.size(), 1);
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.find(QStringLiteral("A")), nullptr);
+}
+
+// A row whose id was rewritten through its pointer never takes a merge meant for
+// the old id.
+TEST_F(DevicesModelTest, ARewrittenIdIsNotFoundUnderItsOldValue) {
+    model.addOrUpdate(device(QStringLiteral("A")));
+    model.addOrUpdate(device(QStringLiteral("B")));
+    ASSERT_NE(model.find(QStringLiteral("A")), nullptr);
+    model.deviceAt(0)->devId.setBoth(QStringLiteral("Z"));
+    EXPECT_EQ(model.find(QStringLiteral("A")), nullptr);
+    model.addOrUpdate(device(QStringLiteral("A")));
+    EXPECT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.find(QStringLiteral("Z"))->devId.reported, QStringLiteral("Z"));
+}
+
+TEST_F(DevicesModelTest, ColumnLayoutStretchesTheWideColumns) {
+    QTableView view;
+    view.setModel(&model);
+    applyDeviceColumnLayout(view.horizontalHeader());
+    const QHeaderView* header = view.horizontalHeader();
+    for (int c = 0; c < model.columnCount(); ++c) {
+        const bool wide = DevicesModel::columns()[size_t(c)].width == -1;
+        EXPECT_EQ(header->sectionResizeMode(c),
+                  wide ? QHeaderView::Stretch : QHeaderView::ResizeToContents)
+            << c;
+    }
+    // Only the visible rows are measured, whatever the size of the table.
+    EXPECT_EQ(header->resizeContentsPrecision(), 0);
 }

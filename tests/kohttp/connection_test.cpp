@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace kohttp;
 
 namespace {
@@ -107,6 +109,20 @@ TEST_F(Connection, LaterAnswersAreWrittenAtOnceWhenCoalescing) {
     kept.reset();
     EXPECT_EQ(blocks,
               (std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", "x"}));
+}
+
+TEST_F(Connection, ExpectContinueIsAnsweredBeforeTheBody) {
+    open(HttpConfig::sdk());
+    receive("POST /up HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 3\r\n\r\n");
+    EXPECT_EQ(out, "HTTP/1.1 100 Continue\r\n\r\n");
+    receive("abc");
+    EXPECT_EQ(out,
+              "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\necho /up");
+    // Refused before the body: no invitation to send it.
+    out.clear();
+    open(HttpConfig::sdk());
+    receive("POST /up HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 99999999999\r\n\r\n");
+    EXPECT_EQ(out, payloadTooLargeResponse());
 }
 
 TEST_F(Connection, NonHttpBytesCloseAfterTheLogLine) {
@@ -244,12 +260,57 @@ TEST_F(Connection, HeartbeatPingsAnsweringPeersAndClosesSilentOnes) {
     EXPECT_EQ(closes, 1);
 }
 
+TEST_F(Connection, HeartbeatSurvivesTheClockSteppingBack) {
+    clock = 1'700'000'000'000;
+    upgrade(HttpConfig::sdk());
+    conn->heartbeat(); // ping, never answered
+    clock -= 3'600'000;
+    conn->heartbeat();
+    EXPECT_EQ(closes, 0);
+    clock += 3001;
+    conn->heartbeat();
+    EXPECT_EQ(closes, 1); // the unanswered ping still counts, from the new time
+}
+
 TEST_F(Connection, ManagerHeartbeatNeverCloses) {
     upgrade(HttpConfig::manager());
     conn->heartbeat();
     clock += 29000;
     conn->heartbeat();
     EXPECT_EQ(closes, 0);
+}
+
+// Mutated request streams (HTTP, then WebSocket frames after the switch) in
+// random pieces: never a crash, and nothing is dispatched after a close.
+TEST_F(Connection, RandomStreamsAreHandledSafely) {
+    std::mt19937 rng(7);
+    const std::string valid =
+        "GET /a?x=1 HTTP/1.1\r\nCookie: a=1\r\n\r\n"
+        "POST /b HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"
+        "GET /ws HTTP/1.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n\r\n" +
+        maskedFrame(kWsText, "hello") + maskedFrame(kWsPing, "p") +
+        maskedFrame(kWsBinary, std::string(200, 'b')) + maskedFrame(kWsClose, "");
+    const std::string alphabet = std::string("\r\n: /\x81\x82\x89\x7e\x7f\x00\xff", 13);
+    for (int round = 0; round < 1500; ++round) {
+        paths.clear();
+        messages.clear();
+        coalesce = round % 2 == 0;
+        open(round % 3 ? HttpConfig::sdk() : HttpConfig::manager());
+        std::string input = kohttp_test::mutate(rng, valid, alphabet, 6);
+        std::size_t afterClose = 0;
+        kohttp_test::feedRandomly(rng, input, 50, [&](const char* d, std::size_t n) {
+            std::size_t before = paths.size() + messages.size();
+            bool wasClosed = conn->isClosed();
+            conn->receive(d, n);
+            if (wasClosed) {
+                afterClose += paths.size() + messages.size() - before;
+            }
+            return n;
+        });
+        ASSERT_EQ(afterClose, 0u) << round;
+        kept.reset();
+        conn.reset();
+    }
 }
 
 } // namespace

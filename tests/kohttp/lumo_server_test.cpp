@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <lumo/logger.h>
 #include <lumo/md5.h>
 
 #include <arpa/inet.h>
@@ -108,6 +109,7 @@ protected:
             e->response().addCookie({"sid", "s1", ""});
             e->response().setBody(out);
         });
+        server->route(kMethodGet, "/held", [this](const HttpEventPtr& e) { held = e; });
         server->route(kMethodGet, "/nothing-new",
                       [](const HttpEventPtr& e) { e->response().setStatus(304, "Not Modified"); });
         server->route(kMethodGet, "/file", [this](const HttpEventPtr& e) {
@@ -208,6 +210,7 @@ protected:
     std::int64_t clock = 1'700'000'000'000;
     std::vector<std::string> logs, wsMessages;
     std::string filePath, content;
+    HttpEventPtr held;
 };
 
 TEST_F(LoopServer, RoutesAndNotFoundAnswers) {
@@ -243,6 +246,45 @@ TEST_F(LoopServer, SecondListenKeepsTheFirstBinding) {
     EXPECT_TRUE(server->listen("0.0.0.0", 1, &error));
     EXPECT_EQ(server->port(), port);
     EXPECT_TRUE(error.empty());
+}
+
+TEST_F(LoopServer, ListenFailuresAreReported) {
+    loop = lumo::EventLoopImpl::current();
+    HttpServer bad;
+    std::string error;
+    EXPECT_FALSE(bad.listen("300.1.1.1", 0, &error));
+    EXPECT_NE(error.find("invalid address"), std::string::npos) << error;
+    EXPECT_FALSE(bad.isListening());
+
+    start();
+    HttpServer second;
+    error.clear();
+    EXPECT_FALSE(second.listen("127.0.0.1", port, &error)); // taken by the first
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(LoopServer, AnswerAfterThePeerLeftIsDropped) {
+    start();
+    {
+        RawClient client(port);
+        client.send("GET /held HTTP/1.1\r\n\r\n");
+        ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
+    }
+    ASSERT_TRUE(pumpUntil([&] { return server->sessionCount() == 0; }));
+    held->response().setBody("too late");
+    held.reset();
+    loop->processOnce();
+}
+
+TEST_F(LoopServer, AnswerAfterTheServerWentIsDropped) {
+    start();
+    RawClient client(port);
+    client.send("GET /held HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
+    server.reset();
+    held.reset();
+    ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
+    EXPECT_EQ(client.in, "");
 }
 
 TEST_F(LoopServer, CookiesAndMultipartFromCurl) {
@@ -334,6 +376,13 @@ TEST_F(LoopServer, WebSocketFramesAndHeartbeat) {
     EXPECT_EQ(client.in, echo + pong);
     client.in.clear();
 
+    server->websocketNotify("/other", "not for us");
+    server->websocketNotify("/ws", "news");
+    const std::string news = std::string("\x81\x04") + "news";
+    ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.in.size() >= news.size(); }));
+    EXPECT_EQ(client.in, news);
+    client.in.clear();
+
     // A subscriber that answers is pinged and stays.
     const std::string ping("\x89\x00", 2);
     server->heartbeat();
@@ -366,6 +415,25 @@ TEST_F(LoopServer, WebSocketFramesAndHeartbeat) {
     ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
     EXPECT_TRUE(pumpUntil([&] { return server->sessionCount() == 0; }));
     EXPECT_EQ(wsMessages, (std::vector<std::string>{"1:hello", "10:"}));
+}
+
+} // namespace
+
+namespace {
+
+// The SDK build logs through lumo's logger with the location of the line.
+TEST(LoopServerConfig, LogsThroughLumoWithSourceLocation) {
+    std::vector<std::string> lines;
+    lumo::Logger::defaultLogger().setSink([&lines](const std::string& l) { lines.push_back(l); });
+    kohttp::HttpParserContext ctx(kohttp::loop::sdkConfig());
+    std::string head = "GET /" + std::string(70000, 'a') + " HTTP/1.1\r\n\r\n";
+    ctx.feed(head.data(), head.size());
+    lumo::Logger::defaultLogger().setSink({});
+    EXPECT_EQ(ctx.error(), kohttp::HttpParserContext::Error::TooLarge);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("] [warn] ["), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("[http_type.cpp:"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("request refused: head over 65536 bytes"), std::string::npos);
 }
 
 } // namespace

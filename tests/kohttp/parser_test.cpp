@@ -271,10 +271,6 @@ TEST(HttpParser, PayloadTooLargeAnswer) {
               "{\"code\": 413,\"message\": \"Payload Too Large\"}");
 }
 
-} // namespace
-
-namespace {
-
 // Random bytes and mutated valid requests fed in random pieces: the context
 // must never crash, over-read, claim more than it was given or report an
 // error and then deliver more requests.

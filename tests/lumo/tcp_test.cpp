@@ -133,7 +133,7 @@ TEST(TcpServer, DescriptorZeroIsAValidConnection) {
     });
 }
 
-TEST(TcpSocket, PeerSendsAndClosesInOneEvent) {
+TEST(TcpSocket, PeerSendsAndCloses) {
     onFreshLoop([&](EventLoopImpl& loop) {
         nettest::LogCapture log;
         auto server = loop.tcpListen("127.0.0.1", 0, nullptr);

@@ -114,4 +114,16 @@ TEST(Udp, SendToReachesThePeerAndCloseIsOnce) {
     });
 }
 
+// Loop-bound objects refuse to be used from another thread instead of racing.
+TEST(UdpDeathTest, UseOffTheLoopThreadAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            std::shared_ptr<lumo::UdpSocket> socket;
+            std::thread([&] { socket = lumo::udpSetup("127.0.0.1", 0, nullptr); }).join();
+            socket->sendTo(0x7F000001u, 9, "x", 1);
+        },
+        "loop object used off its loop thread");
+}
+
 } // namespace

@@ -13,13 +13,18 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <net/if.h>
+#include <opus/opus.h>
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -397,6 +402,58 @@ TEST_F(PelzoCtxTest, OnlyPort21012IsHeard) {
     ::close(fd);
 }
 
+// Audio goes to every terminal of the context, logged in or not, and what a
+// terminal records decodes back to 20 ms of audio per frame.
+TEST_F(PelzoCtxTest, PlayedFramesReachEveryTerminalAndDecode) {
+    auto sims = startTerminals({{}, {}, {}});
+    simpelzo::Terminal& outsider = *sims[2];
+    ASSERT_EQ(ctx_->addDevice(addressOf(*sims[0]), ""), 0);
+    ASSERT_EQ(ctx_->addDevice(addressOf(*sims[1]), ""), 0);
+    logIn(*sims[0]); // the second never logs in
+    ASSERT_EQ(ctx_->setPackSize(1), 0);
+    ASSERT_EQ(ctx_->setJitter(4, 10), 0);
+
+    constexpr int kFrames = 10;
+    std::vector<int16_t> pcm(960);
+    for (int f = 0; f < kFrames; ++f) {
+        for (size_t i = 0; i < pcm.size(); ++i)
+            pcm[i] =
+                static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * (f * 960.0 + i) / 48000));
+        ctx_->playFrame(pcm.data(), 1920);
+    }
+    ctx_->playFrame(pcm.data(), 1000); // no rate has that length: dropped
+    for (int k = 0; k < 2; ++k)
+        ASSERT_TRUE(sims[k]->waitFor(
+            [](const simpelzo::TerminalState& s) { return s.audioPackets == kFrames; }));
+    barrier(outsider);
+    EXPECT_EQ(outsider.state().audioPackets, 0);
+
+    const simpelzo::TerminalState s = sims[1]->state();
+    EXPECT_EQ(s.lastAudio.priority, 3);
+    EXPECT_EQ(s.lastAudio.rateCode, 7);
+    EXPECT_EQ(s.lastAudio.jitter1, 4);
+    EXPECT_EQ(s.lastAudio.jitter2, 10);
+    ASSERT_EQ(s.opus.size(), static_cast<size_t>(kFrames));
+    int err = 0;
+    OpusDecoder* dec = opus_decoder_create(48000, 1, &err);
+    ASSERT_EQ(err, OPUS_OK);
+    std::vector<int16_t> out(5760);
+    for (const std::string& frame : s.opus)
+        EXPECT_EQ(opus_decode(dec, reinterpret_cast<const unsigned char*>(frame.data()),
+                              static_cast<opus_int32>(frame.size()), out.data(), 5760, 0),
+                  960);
+    opus_decoder_destroy(dec);
+
+    ctx_->keepalivePass();
+    EXPECT_TRUE(logged("frames played=10"));
+    {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        log_.clear();
+    }
+    ctx_->keepalivePass();
+    EXPECT_FALSE(logged("frames played="));
+}
+
 TEST_F(PelzoCtxTest, NotRespondingAfterTenSecondsThenEveryTen) {
     const std::string address = nextAddress(); // never answers
     const uint32_t ip = ipOf(address);
@@ -502,6 +559,54 @@ TEST_F(PelzoCtxTest, ClockSteppingBackStillReportsSilence) {
     ctx_->keepalivePass();
     EXPECT_EQ(countEvents(ip, "NOT_RESPONDING"), 2);
 }
+
+#ifdef TERMINAL_SIM
+// The terminal-sim program itself: a fleet of three with the Pelzo service,
+// first reached by a volume, logs in on its own.
+TEST_F(PelzoCtxTest, TerminalSimFleetLogsIn) {
+    if (!gPrivateNetwork)
+        GTEST_SKIP() << "needs a private network namespace for its fixed addresses";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const char* argv[] = {TERMINAL_SIM,       "--generate",  "3",    "--first",
+                          "127.0.9.1",        "--rest-port", "0",    "--pelzo",
+                          "--pelzo-password", "574213",      nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(
+        ::posix_spawn(&pid, TERMINAL_SIM, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string banner;
+    char c = 0;
+    while (banner.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1)
+        banner += c;
+    ::close(out[0]);
+    EXPECT_EQ(banner, "terminal-sim ready 3 terminals\n");
+
+    const std::vector<std::string> addresses = {"127.0.9.1", "127.0.9.2", "127.0.9.3"};
+    for (const auto& a : addresses)
+        ASSERT_EQ(ctx_->addDevice(a, ""), 0);
+    ctx_->setOutputVolumeAll(25);
+    // Each reports the volume it applied, once on contact and once after login.
+    const bool all = pumpUntil([&] {
+        if (outputReports_.size() != 6)
+            return false;
+        for (const auto& a : addresses)
+            if (countEvents(ipOf(a), "") != 1 || !ctx_->devices().at(ipOf(a))->loggedIn)
+                return false;
+        return true;
+    });
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(ctx_->devices().at(ipOf("127.0.9.2"))->deviceId, "SIM00002");
+}
+#endif
 
 class PelzoCtxAddressTest : public PelzoCtxTest,
                             public ::testing::WithParamInterface<const char*> {};

@@ -1,22 +1,12 @@
 // The simulated terminal's own Pelzo codec against the same hand-written byte
 // vectors as the SDK's, so both sides are pinned to the bytes, not to each other.
+#include "byte_vectors.h"
 #include "pelzo_wire.h"
 #include "sim_md5.h"
 
 #include <gtest/gtest.h>
 
 using namespace simpelzo;
-
-namespace {
-
-std::string bytes(std::initializer_list<int> list) {
-    std::string out;
-    for (int b : list)
-        out.push_back(static_cast<char>(b));
-    return out;
-}
-
-} // namespace
 
 TEST(SimWire, GoldenFields) {
     std::string a;

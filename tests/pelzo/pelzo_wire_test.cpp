@@ -1,5 +1,6 @@
 // Pelzo wire format: header, fixed packets, pakx messages and the login digest,
 // checked against byte vectors written out by hand.
+#include "byte_vectors.h"
 #include "pelzo-sdk/pakx.h"
 #include "pelzo-sdk/pelzo-messages.h"
 #include "pelzo-sdk/pelzo-wire.h"
@@ -13,13 +14,6 @@
 using namespace pelzo;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> list) {
-    std::string out;
-    for (int b : list)
-        out.push_back(static_cast<char>(b));
-    return out;
-}
 
 // One field of every kind, numbered 1..6 in this order.
 struct Sample : pakx::MessageOf<Sample> {

@@ -4,6 +4,7 @@
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
 #include "devicelink/ifacedlg.h"
+#include "devicetable/devicedelegate.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -56,8 +57,8 @@ protected:
         window.show();
     }
 
-    // Scan requests that reached the test's terminal socket.
-    QList<DevicePacket> receivedScans() {
+    // Requests that reached the test's terminal socket.
+    QList<DevicePacket> receivedPackets() {
         QList<DevicePacket> out;
         QCoreApplication::processEvents();
         while (terminal.waitForReadyRead(50) || terminal.hasPendingDatagrams()) {
@@ -176,29 +177,36 @@ TEST_F(WindowTest, ConstructionGivesTitleTabsActionsAndReadyStatus) {
     EXPECT_EQ(window.model()->rowCount(), 0);
     EXPECT_EQ(window.tableView()->horizontalHeader()->sortIndicatorSection(), col("ADDRESS"));
     EXPECT_EQ(window.contextMenu()->actions().size(), 3);
-    EXPECT_TRUE(receivedScans().isEmpty());
+    EXPECT_NE(qobject_cast<DeviceDelegate*>(window.tableView()->itemDelegate()), nullptr);
+    QHeaderView* header = window.tableView()->horizontalHeader();
+    EXPECT_EQ(header->sectionResizeMode(col("NOTICE")), QHeaderView::Stretch);
+    EXPECT_NE(header->sectionResizeMode(col("DEV_NAME")), QHeaderView::Stretch);
+    EXPECT_TRUE(receivedPackets().isEmpty());
 }
 
 TEST_F(WindowTest, TabChangeSearchAndKeywordSearchScanButTypingDoesNot) {
     addThreeRows();
-    receivedScans();
+    receivedPackets();
+    select({"A001"});
+    ASSERT_TRUE(enabled(MainWindow::PlaySoundAction));
 
     window.typeTabBar()->setCurrentIndex(3);
-    QList<DevicePacket> scans = receivedScans();
+    EXPECT_FALSE(enabled(MainWindow::PlaySoundAction)); // the emptied table has no selection
+    QList<DevicePacket> scans = receivedPackets();
     ASSERT_EQ(scans.size(), 1);
     EXPECT_EQ(scans[0].code, DeviceCode::Scan);
     EXPECT_EQ(scans[0].value("feature"), "aoip.c/kb");
     EXPECT_EQ(window.model()->rowCount(), 0); // the table is emptied first
 
     window.keywordField()->setText("10.9");
-    EXPECT_TRUE(receivedScans().isEmpty());
+    EXPECT_TRUE(receivedPackets().isEmpty());
     EXPECT_EQ(window.discovery()->searchKeyword(), "10.9");
 
     window.typeTabBar()->setCurrentIndex(0);
-    receivedScans();
+    receivedPackets();
     window.keywordColumnChooser()->setCurrentIndex(2);
     window.action(MainWindow::KeywordSearchAction)->trigger();
-    scans = receivedScans();
+    scans = receivedPackets();
     ASSERT_EQ(scans.size(), 1);
     EXPECT_EQ(scans[0].value("feature"), "any");
     EXPECT_EQ(window.discovery()->searchColumn(), 2);
@@ -212,7 +220,7 @@ TEST_F(WindowTest, TabChangeSearchAndKeywordSearchScanButTypingDoesNot) {
         << window.countLabel()->text().toStdString();
 
     window.action(MainWindow::SearchAction)->trigger();
-    EXPECT_EQ(receivedScans().size(), 1);
+    EXPECT_EQ(receivedPackets().size(), 1);
     EXPECT_EQ(window.model()->rowCount(), 0);
 }
 
@@ -387,7 +395,7 @@ TEST_F(WindowTest, LanguageCyclesThroughEnglishAndKoreanBackToChinese) {
             EXPECT_FALSE(window.action(MainWindow::ActionId(i))->text().isEmpty());
     }
     EXPECT_EQ(window.discovery()->searchColumn(), 1);
-    EXPECT_TRUE(receivedScans().isEmpty());
+    EXPECT_TRUE(receivedPackets().isEmpty());
     QCoreApplication::removeTranslator(&translator);
 }
 
@@ -424,5 +432,35 @@ TEST_F(WindowTest, Search2EmptiesTheTableAndOffersTheSegmentChooser) {
     window.action(MainWindow::Search2Action)->trigger();
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(window.model()->rowCount(), 0);
-    EXPECT_TRUE(receivedScans().isEmpty());
+    EXPECT_TRUE(receivedPackets().isEmpty());
+}
+
+TEST_F(WindowTest, EditsAndApplyConfigReachTheSelectedTerminals) {
+    addThreeRows();
+    receivedPackets();
+    DevicesModel* m = window.model();
+
+    // A name is sent as soon as it is edited; an address waits for "Apply config".
+    m->setData(m->index(rowOf("C003"), col("DEV_NAME")), "renamed");
+    m->setData(m->index(rowOf("B002"), col("ADDRESS")), "10.9.0.99");
+    QList<DevicePacket> sent = receivedPackets();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent[0].code, DeviceCode::DevNameConfig);
+    EXPECT_STREQ(sent[0].targetDevId, "C003");
+
+    select({"B002"});
+    window.action(MainWindow::ApplyConfigAction)->trigger();
+    sent = receivedPackets();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent[0].code, DeviceCode::NetworkConfig);
+    EXPECT_STREQ(sent[0].targetDevId, "B002");
+    EXPECT_EQ(sent[0].value("ADDRESS"), "10.9.0.99");
+
+    // "Play sound" asks the first selected terminal only.
+    select({"C003", "A001"});
+    window.action(MainWindow::PlaySoundAction)->trigger();
+    sent = receivedPackets();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent[0].code, DeviceCode::PlaySound);
+    EXPECT_STREQ(sent[0].targetDevId, "C003");
 }

@@ -162,9 +162,17 @@ ProbeLauncher::ProbeLauncher(DevicesModel* model, QWidget* dialogParent, QObject
     : QObject(parent), model_(model), dialogParent_(dialogParent),
       runner_([](IFaceDlg& dlg) { dlg.exec(); }), segments_(hostSegments) {}
 
+void ProbeLauncher::detachRunning() {
+    if (dialog_)
+        dialog_->probe()->detachFromModel();
+}
+
 void ProbeLauncher::ipProbe() {
     if (!model_)
         return;
+    // Replies of an earlier run still under way belong to the table it filled, not to
+    // this one (a cancelled new probe leaves the table empty).
+    detachRunning();
     model_->clear();
     auto* dlg = new IFaceDlg(model_, segments_(), dialogParent_);
     dialog_ = dlg;

@@ -340,16 +340,24 @@ void DevicesModel::sort(int column, Qt::SortOrder order) {
 }
 
 int DevicesModel::rowOf(const QString& devId) {
-    if (!idIndexValid_) {
-        idIndex_.clear();
-        idIndex_.reserve(int(rows_.size()));
-        // Later rows first so that the first row with an id wins.
-        for (int i = int(rows_.size()) - 1; i >= 0; --i)
-            idIndex_.insert(rows_[size_t(i)].devId.reported, i);
-        idIndexValid_ = true;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!idIndexValid_) {
+            idIndex_.clear();
+            idIndex_.reserve(int(rows_.size()));
+            // Later rows first so that the first row with an id wins.
+            for (int i = int(rows_.size()) - 1; i >= 0; --i)
+                idIndex_.insert(rows_[size_t(i)].devId.reported, i);
+            idIndexValid_ = true;
+        }
+        auto it = idIndex_.constFind(devId);
+        if (it == idIndex_.constEnd())
+            return -1;
+        // Callers hold row pointers; should one have rewritten an id, rebuild.
+        if (rows_[size_t(it.value())].devId.reported == devId)
+            return it.value();
+        idIndexValid_ = false;
     }
-    auto it = idIndex_.constFind(devId);
-    return it == idIndex_.constEnd() ? -1 : it.value();
+    return -1;
 }
 
 void DevicesModel::emitRowChanged(int first, int last) {

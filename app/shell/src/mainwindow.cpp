@@ -5,6 +5,8 @@
 #include "devicelink/devicediscovery.h"
 #include "devicelink/devicepacket.h"
 #include "devicelink/ifacedlg.h"
+#include "devicetable/columnlayout.h"
+#include "devicetable/devicedelegate.h"
 #include "devicetable/devicesmodel.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
@@ -109,8 +111,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::selectionChanged);
     connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::dataChanged);
-    // The cell editors' delegate (DeviceDelegate) is installed here once it exists:
-    // view_->setItemDelegate(new DeviceDelegate(view_));
+    view_->setItemDelegate(new DeviceDelegate(view_));
 
     buildToolBar();
     devNameFontSize_ = settings::intValue(settings::devNameFontSize);
@@ -156,11 +157,9 @@ void MainWindow::buildTable() {
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSortingEnabled(true);
     QHeaderView* header = view_->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    const auto& columns = DevicesModel::columns();
-    for (size_t i = 0; i < columns.size(); ++i)
-        if (columns[i].width == -1)
-            header->setSectionResizeMode(int(i), QHeaderView::Stretch);
+    // Fit to contents, stretch the wide columns; measured on visible rows so a
+    // scan of thousands of terminals keeps the window responsive.
+    applyDeviceColumnLayout(header);
     header->setSortIndicator(columnOf("ADDRESS"), Qt::AscendingOrder);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
 }

@@ -50,6 +50,9 @@ void SingleApplication::newLocalConnection() {
     if (window_) {
         window_->showNormal();
         window_->show();
+        // Window managers may refuse focus to a background process; raising
+        // still brings it to the front.
+        window_->raise();
         window_->activateWindow();
     }
     socket->deleteLater();

@@ -3,14 +3,7 @@
 #include <lumo/clock.h>
 #include <lumo/logger.h>
 
-pelzo_src_imp::pelzo_src_imp(ContextPlayer player, ReaderFactory factory)
-    : player_(std::move(player)), factory_(std::move(factory)) {
-    if (!factory_) {
-        factory_ = [](const std::string& url) {
-            return std::make_unique<FileAudioReader>(url, kOutputRate);
-        };
-    }
-}
+pelzo_src_imp::pelzo_src_imp(ContextPlayer player) : player_(std::move(player)) {}
 
 pelzo_src_imp::~pelzo_src_imp() {
     stopPacing();
@@ -20,8 +13,8 @@ int pelzo_src_imp::openUrl(const std::string& url) {
     lumo::EventLoopImpl* loop = lumo::EventLoopImpl::current();
     loop->assertInLoopThread();
     reader_.reset();
-    reader_ = factory_(url);
-    if (!reader_ || reader_->failed()) {
+    reader_ = std::make_unique<FileAudioReader>(url, kOutputRate);
+    if (reader_->failed()) {
         LUMO_LOG_ERROR("%s: %s", url.c_str(), kOpenFailedText);
         loop->singleShot(1, this, [this] {
             if (record.on_error) {

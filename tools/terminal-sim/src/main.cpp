@@ -4,6 +4,7 @@
 #include "config_service.h"
 #include "datagram_service.h"
 #include "event_loop.h"
+#include "pelzo_service.h"
 #include "rest_service.h"
 #include "terminal.h"
 
@@ -28,6 +29,8 @@ const char usage[] =
     "  --listen ADDR         also take broadcast requests arriving at ADDR (repeatable)\n"
     "  --port P              datagram port (default 7669)\n"
     "  --rest-port P         REST port (default 8080; 0: no REST interface)\n"
+    "  --pelzo               also run the Pelzo service on UDP 21012 of every terminal\n"
+    "  --pelzo-password P    the Pelzo terminals' password (default 574213)\n"
     "  --reboot-silence MS   silence after a reboot request (default 5000)\n";
 
 int fail(const std::string& message) {
@@ -55,6 +58,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> listen;
     int port = 7669;
     int restPort = 8080;
+    bool pelzo = false;
+    std::string pelzoPassword = "574213";
     int rebootSilenceMs = 5000;
     std::string error;
 
@@ -95,6 +100,11 @@ int main(int argc, char** argv) {
             port = std::atoi(v.c_str());
         } else if (arg == "--rest-port" && value(&v)) {
             restPort = std::atoi(v.c_str());
+        } else if (arg == "--pelzo") {
+            pelzo = true;
+        } else if (arg == "--pelzo-password" && value(&v)) {
+            pelzo = true;
+            pelzoPassword = v;
         } else if (arg == "--reboot-silence" && value(&v)) {
             rebootSilenceMs = std::atoi(v.c_str());
         } else {
@@ -121,6 +131,8 @@ int main(int argc, char** argv) {
     services.push_back(std::move(datagrams));
     if (restPort > 0)
         services.push_back(std::make_unique<sim::RestService>(restPort));
+    if (pelzo)
+        services.push_back(std::make_unique<sim::PelzoService>(pelzoPassword));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);

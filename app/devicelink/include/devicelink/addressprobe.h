@@ -81,6 +81,8 @@ public:
     void start(const ProbeSegment& segment);
     // Counts one reply; a successful one with a device_id becomes a table row.
     void onProbeReply(DeviceInfoResp& resp, const std::string& error);
+    // Stops adding rows (a newer probe has emptied the table); replies are still counted.
+    void detachFromModel() { model_ = nullptr; }
 
     int requestsSent() const { return requestsSent_; }
     int repliesReceived() const { return repliesReceived_; }
@@ -123,6 +125,9 @@ public:
 
     // The dialog of the latest run while it lives (it deletes itself after the last reply).
     IFaceDlg* dialog() const { return dialog_; }
+    // Keeps a run still under way from adding rows: for anything that empties the table
+    // for new results (a new probe does it itself; the datagram scan should too).
+    void detachRunning();
 
 public slots:
     void ipProbe();

@@ -81,7 +81,8 @@ private:
     int sortColumn_ = 1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     Clock clock_;
-    // DEV_ID -> row, rebuilt lazily after anything that moves rows.
+    // DEV_ID -> row, rebuilt lazily after anything that moves rows. A DEV_ID is
+    // meant to change only through addOrUpdate; a hit on a stale entry is caught.
     QHash<QString, int> idIndex_;
     bool idIndexValid_ = false;
 };

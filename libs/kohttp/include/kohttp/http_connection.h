@@ -29,10 +29,11 @@ public:
         bool coalesceWrites = false;
     };
 
-    // owner is what events hold as their session; it must outlive nothing
-    // but the events themselves.
     HttpConnection(HttpConfigPtr config, std::string peer, Hooks hooks);
 
+    // The object that owns this connection (the server's session); events
+    // hold it as their session. Set it before receiving: an event answers
+    // only while its owner is alive.
     void setOwner(std::weak_ptr<void> owner) { owner_ = std::move(owner); }
 
     // Takes newly received bytes: parses and dispatches requests, or

@@ -177,6 +177,9 @@ public:
     // (see error()), except after a request that asked for an upgrade.
     std::size_t feed(const char* data, std::size_t len);
     HttpRequestPtr takeCompleted();
+    // True once per request whose head asked "Expect: 100-continue" and was
+    // accepted: the peer waits for "100 Continue" before sending the body.
+    bool takeContinue();
     std::size_t pendingCount() const;
     Error error() const;
     const HttpConfigPtr& config() const;

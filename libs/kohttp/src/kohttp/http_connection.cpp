@@ -2,6 +2,8 @@
 
 #include "log.h"
 
+#include <algorithm>
+
 namespace kohttp {
 
 HttpConnection::HttpConnection(HttpConfigPtr config, std::string peer, Hooks hooks)
@@ -83,6 +85,9 @@ bool HttpConnection::receiveHttp() {
         return false;
     }
     buffer_.erase(0, used);
+    if (parser_.takeContinue()) {
+        send("HTTP/1.1 100 Continue\r\n\r\n");
+    }
     while (HttpRequestPtr request = parser_.takeCompleted()) {
         auto self = owner_.lock();
         std::weak_ptr<void> owner = owner_;
@@ -180,6 +185,12 @@ void HttpConnection::heartbeat() {
         return;
     }
     std::int64_t now = hooks_.now();
+    if (now < pingTime_) {
+        // The wall clock stepped back: restart the round from now rather than
+        // waiting for the clock to catch up with the old times.
+        pingTime_ = now;
+        pongTime_ = std::min(pongTime_, now);
+    }
     switch (wsHeartbeat(now, pingTime_, pongTime_, config_->wsCloseUnanswered)) {
     case WsHeartbeat::Close:
         KOHTTP_LOG(*config_, LogLevel::Debug, "websocket pong overdue, peer " + peer_);

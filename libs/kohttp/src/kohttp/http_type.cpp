@@ -218,6 +218,9 @@ struct HttpParserContext::Impl {
             s.overLimit("body of " + std::to_string(p->content_length) + " bytes");
             return -1;
         }
+        auto expect = req.headers.find("expect");
+        s.continuePending = expect != req.headers.end() &&
+                            detail::equalsNoCase(detail::trim(expect->second), "100-continue");
         return 0;
     }
 
@@ -314,6 +317,7 @@ struct HttpParserContext::Impl {
     bool inValue = false;
     std::size_t headBytes = 0;
     bool tooLarge = false;
+    bool continuePending = false;
     std::shared_ptr<HttpMultipart> multipart;
     std::deque<HttpRequestPtr> completed;
     Error error = Error::None;
@@ -344,6 +348,12 @@ HttpRequestPtr HttpParserContext::takeCompleted() {
     HttpRequestPtr req = std::move(impl_->completed.front());
     impl_->completed.pop_front();
     return req;
+}
+
+bool HttpParserContext::takeContinue() {
+    bool pending = impl_->continuePending;
+    impl_->continuePending = false;
+    return pending;
 }
 
 std::size_t HttpParserContext::pendingCount() const {

@@ -56,7 +56,7 @@ HttpSession::~HttpSession() = default;
 // ---- HttpServer ----
 
 HttpServer::HttpServer(HttpConfigPtr config, Clock clock)
-    : config_(std::move(config)), clock_(std::move(clock)) {
+    : config_(std::move(config)), clock_(std::move(clock)), loop_(lumo::EventLoopImpl::current()) {
     if (!clock_) {
         clock_ = [] { return lumo::currentTimeMs(); };
     }
@@ -79,6 +79,7 @@ HttpServer::~HttpServer() {
 }
 
 bool HttpServer::listen(const std::string& address, std::uint16_t port, std::string* error) {
+    loop_->assertInLoopThread();
     if (listener_) {
         return true;
     }
@@ -118,6 +119,7 @@ bool HttpServer::route(int method, std::string_view path, HttpHandlerFunc func) 
 }
 
 bool HttpServer::route(int method, std::string_view path, HttpHandlerPtr handler) {
+    loop_->assertInLoopThread();
     return router_.route(method, path, std::move(handler));
 }
 
@@ -144,6 +146,7 @@ void HttpServer::removeSession(lumo::TcpSocket* socket) {
     }
     HttpSessionPtr session = std::move(it->second);
     sessions_.erase(it);
+    session->conn_.close(); // answers still held by handlers are dropped
     if (session->isWebSocket()) {
         auto subs = subscribers_.find(session->uri());
         if (subs != subscribers_.end()) {
@@ -158,6 +161,7 @@ void HttpServer::setWebSocketHandler(const std::string& uri, WsHandler handler) 
 }
 
 void HttpServer::subscribe(const HttpSessionPtr& session, const std::string& uri) {
+    loop_->assertInLoopThread();
     if (session->isWebSocket()) {
         subscribers_[session->uri()].erase(session.get());
     }
@@ -166,6 +170,7 @@ void HttpServer::subscribe(const HttpSessionPtr& session, const std::string& uri
 }
 
 void HttpServer::websocketNotify(const std::string& uri, std::string_view text) {
+    loop_->assertInLoopThread();
     auto subs = subscribers_.find(uri);
     if (subs == subscribers_.end()) {
         return;
@@ -183,6 +188,7 @@ void HttpServer::wsMessage(HttpSession* session, int opcode, std::string payload
 }
 
 void HttpServer::heartbeat() {
+    loop_->assertInLoopThread();
     // Closing only asks the socket to close; sessions leave on disconnection,
     // but walk a copy all the same.
     for (const auto& [uri, sessions] :

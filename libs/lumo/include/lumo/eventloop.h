@@ -23,6 +23,10 @@ class TcpServer;
 class TimerImpl;
 class UdpSocket;
 
+/// Aborts with an error line unless called on the thread `owner`. Loop-bound objects
+/// check with it, so a use from another thread fails loudly instead of racing.
+void assertOnThread(std::thread::id owner);
+
 /// Deleter of every shared pointer that hands out a loop-bound object: the object is
 /// queued on the releasing thread's pending-deletion set and deleted at the end of that
 /// thread's current (or next) loop pass. So an object may drop the last reference to
@@ -158,16 +162,12 @@ public:
 
     bool isInLoopThread() const { return std::this_thread::get_id() == thread_; }
     /// Aborts with an error line when called off the loop's thread.
-    void assertInLoopThread() const {
-        if (!isInLoopThread())
-            abortNotInLoopThread();
-    }
+    void assertInLoopThread() const { assertOnThread(thread_); }
 
 private:
     EventLoopImpl();
     int timerPass(std::int64_t now, int& work);
     std::shared_ptr<Timer> arm(std::int64_t delay, std::int64_t interval);
-    [[noreturn]] void abortNotInLoopThread() const;
 
     using Bucket = std::map<TimerImpl*, std::shared_ptr<TimerImpl>>;
 

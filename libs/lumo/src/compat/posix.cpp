@@ -1,12 +1,14 @@
 #include "compat/compat.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -67,9 +69,7 @@ unsigned long threadId() {
 }
 
 void sleepMs(int ms) {
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 // POSIX sockets need no start-up.

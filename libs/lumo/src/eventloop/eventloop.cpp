@@ -6,6 +6,7 @@
 #include "poller/poll_poller.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -53,10 +54,14 @@ class TimerImpl final : public Timer {
 public:
     TimerImpl(std::int64_t deadline, std::int64_t interval)
         : deadline_(deadline), interval_(interval) {}
-    void stop() override { stopped_ = true; }
+    void stop() override {
+        assertOnThread(owner_);
+        stopped_ = true;
+    }
     std::int64_t deadline() const override { return deadline_; }
     std::int64_t interval() const override { return interval_; }
 
+    const std::thread::id owner_ = std::this_thread::get_id();
     std::int64_t deadline_;
     std::int64_t interval_;
     bool stopped_ = false;
@@ -89,8 +94,12 @@ EventLoopImpl::~EventLoopImpl() {
     timers.clear();
 }
 
-void EventLoopImpl::abortNotInLoopThread() const {
+void assertOnThread(std::thread::id owner) {
+    if (std::this_thread::get_id() == owner)
+        return;
     LUMO_LOG_ERROR("lumo: loop object used off its loop thread");
+    // The log may go to a sink that never gets flushed; the reason must be seen.
+    std::fputs("lumo: loop object used off its loop thread\n", stderr);
     std::abort();
 }
 

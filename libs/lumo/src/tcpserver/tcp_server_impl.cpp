@@ -24,6 +24,7 @@ TcpServerImpl::~TcpServerImpl() {
 }
 
 void TcpServerImpl::close() {
+    assertOnThread(owner_);
     if (closed_)
         return;
     closed_ = true;
@@ -40,6 +41,7 @@ void TcpServerImpl::closeFd() {
 }
 
 std::shared_ptr<TcpSocket> TcpServerImpl::nextPendingConnection() {
+    assertOnThread(owner_);
     if (pending_.empty())
         return {};
     auto next = std::move(pending_.front());
@@ -65,7 +67,7 @@ void TcpServerImpl::onReadReady() {
     bool queued = false;
     for (int taken = 0; taken < kAcceptBudget && fd_ != -1 && !closed_; ++taken) {
         // Descriptor 0 is a valid descriptor; only -1 means failure.
-        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd == -1) {
             const int err = errno;
             if (err == EINTR || err == ECONNABORTED)
@@ -77,6 +79,8 @@ void TcpServerImpl::onReadReady() {
         std::shared_ptr<SecureLayer> layer = factory_ ? factory_->create() : nullptr;
         std::shared_ptr<TcpSocketImpl> socket(
             new TcpSocketImpl(fd, std::move(layer), true, TcpSocket::Connecting), DeleteLater());
+        // Already non-blocking from accept4, so a layer that talks from its constructor
+        // cannot block the loop; the check stays for platforms without it.
         if (!compat::setNonBlocking(fd)) {
             const std::string why = compat::errorText(compat::lastError());
             LUMO_LOG_ERROR("%s: fd=%d: failed to set nonblock %s", kFn, fd, why.c_str());

@@ -41,7 +41,8 @@ public:
 private:
     void shedOneConnection();
 
-    EventLoopImpl* loop_;
+    EventLoopImpl* loop_; // used from its own handlers only, while the loop runs
+    const std::thread::id owner_ = std::this_thread::get_id();
     int fd_;
     // Held open so a connection can still be taken and refused when descriptors run out.
     int spareFd_;

@@ -44,6 +44,7 @@ TcpSocketImpl::~TcpSocketImpl() {
 }
 
 int TcpSocketImpl::write(const char* bytes, int len) {
+    assertOnThread(owner_);
     // Bytes written after close would be dropped silently; say so instead.
     if (closed_ || fd_ == -1 || len < 0)
         return -1;
@@ -57,6 +58,7 @@ int TcpSocketImpl::write(const char* bytes, int len) {
 }
 
 void TcpSocketImpl::close() {
+    assertOnThread(owner_);
     if (closed_)
         return;
     closed_ = true;
@@ -135,6 +137,10 @@ void TcpSocketImpl::onReadReady() {
         n = ::recv(fd_, buf, sizeof buf, 0);
         if (n > 0) {
             in.append(buf, std::size_t(n));
+            // A short read drained the socket for now; more data or the peer's close
+            // wakes the next poll, so the extra call that would only say so is saved.
+            if (std::size_t(n) < sizeof buf)
+                break;
             continue;
         }
         if (n < 0) {

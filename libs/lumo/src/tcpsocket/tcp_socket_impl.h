@@ -53,6 +53,8 @@ private:
     bool flush();
     void onLayerReady();
 
+    // The thread of the loop it is registered with; a loop may end before its handles.
+    const std::thread::id owner_ = std::this_thread::get_id();
     int fd_;
     std::shared_ptr<SecureLayer> layer_;
     // The pass-through layer is bypassed: same bytes, fewer copies.

@@ -20,6 +20,7 @@ UdpSocketImpl::~UdpSocketImpl() {
 }
 
 void UdpSocketImpl::close() {
+    assertOnThread(owner_);
     if (closed_)
         return;
     closed_ = true;
@@ -34,6 +35,7 @@ void UdpSocketImpl::closeFd() {
 }
 
 int UdpSocketImpl::sendTo(const sockaddr_in& to, const char* data, int len) {
+    assertOnThread(owner_);
     if (fd_ == -1 || len < 0)
         return -1;
     const ssize_t n = ::sendto(fd_, data, std::size_t(len), MSG_NOSIGNAL,

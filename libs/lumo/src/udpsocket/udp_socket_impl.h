@@ -33,6 +33,8 @@ public:
     static constexpr int kReceiveBudget = 256;
 
 private:
+    // The thread of the loop it is registered with; a loop may end before its handles.
+    const std::thread::id owner_ = std::this_thread::get_id();
     int fd_;
     std::string address_;
     std::uint16_t port_;

@@ -3,6 +3,7 @@
 // exchanges with them.
 #pragma once
 
+#include "pelzo-sdk/pelzo-audio.h"
 #include "pelzo-sdk/pelzo-dev.h"
 
 #include <lumo/eventloop.h>
@@ -59,11 +60,8 @@ public:
     const std::map<uint32_t, PelzoDev*>& devices() const { return devices_; }
     PelzoDev& captureDev() const { return *captureDev_; }
     bool captureRequested() const { return captureRequested_; }
-    int jitter1() const { return jitter1_; }
-    int jitter2() const { return jitter2_; }
-    int priority() const { return priority_; }
-    int packSize() const { return packSize_; }
-    int bitrate() const { return bitrate_; }
+    int packSize() const { return audio_.packSize(); }
+    int bitrate() const { return audio_.bitrate(); }
 
     // Payload of every captured-audio packet from the capture terminal.
     lumo::Signal<const char*, int> captureData;
@@ -79,7 +77,8 @@ private:
     void onChallenge(uint32_t ip, PelzoDev* dev, const uint8_t* payload, size_t len);
     void checkResponding(PelzoDev& dev, int64_t now);
 
-    void send(uint32_t ip, const std::string& packet);
+    void send(uint32_t ip, const void* data, size_t len);
+    void send(uint32_t ip, const std::string& packet) { send(ip, packet.data(), packet.size()); }
     void sendOutputVolume(const PelzoDev& dev);
     void sendInputVolume();
     int sendStart(const PelzoDev& dev);
@@ -92,13 +91,8 @@ private:
     std::map<uint32_t, PelzoDev*> devices_;
     PelzoDev* captureDev_;
     bool captureRequested_ = false;
-
-    // Audio settings carried into every audio packet.
-    int packSize_ = 4;
-    int bitrate_ = -1;
-    int jitter1_ = 0;
-    int jitter2_ = 0;
-    int priority_ = 3;
+    // Encodes and groups frames; every packet goes to all of devices_.
+    PelzoAudioEncoder audio_;
 };
 
 } // namespace pelzo

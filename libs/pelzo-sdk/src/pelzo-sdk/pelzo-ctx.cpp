@@ -22,7 +22,13 @@ bool parseIpv4(const std::string& text, uint32_t& ip) {
 
 PelzoContext::PelzoContext()
     : loop_(lumo::EventLoopImpl::current()),
-      captureDev_(&PelzoDevRegistry::instance().obtain(kLoopbackHost, lumo::currentTimeMs())) {
+      captureDev_(&PelzoDevRegistry::instance().obtain(kLoopbackHost, lumo::currentTimeMs())),
+      audio_([this](const uint8_t* packet, size_t size) {
+          // Every terminal gets the audio, logged in or not: terminals decide
+          // themselves whether to play.
+          for (const auto& entry : devices_)
+              send(entry.first, packet, size);
+      }) {
     std::string error;
     socket_ = loop_->udpSetup("0.0.0.0", 0, &error);
     if (!socket_) {
@@ -135,49 +141,40 @@ void PelzoContext::setOutputVolumeAll(int volume) {
 }
 
 // --- audio ------------------------------------------------------------------
-// The Opus encoding and grouping unit plugs in here: playFrame encodes and
-// queues, full packets go to every terminal of devices_, and the keepalive
-// pass reports "frames played=%d". Until then the settings are only kept.
 
 int PelzoContext::setPackSize(int frames) {
     loop_->assertInLoopThread();
-    packSize_ = frames;
-    return 0;
+    return audio_.setPackSize(frames);
 }
 
 int PelzoContext::setJitter(int jitter1, int jitter2) {
     loop_->assertInLoopThread();
-    jitter1_ = jitter1;
-    jitter2_ = jitter2;
-    return 0;
+    return audio_.setJitter(jitter1, jitter2);
 }
 
 int PelzoContext::setPriority(int priority) {
     loop_->assertInLoopThread();
-    priority_ = priority;
-    return 0;
+    return audio_.setPriority(priority);
 }
 
 int PelzoContext::setBitrate(int bitsPerSecond) {
     loop_->assertInLoopThread();
-    if (bitsPerSecond > 0 && (bitsPerSecond < 500 || bitsPerSecond > 512000))
-        return 1;
-    bitrate_ = bitsPerSecond < 0 ? -1 : bitsPerSecond;
-    return 0;
+    return audio_.setBitrate(bitsPerSecond);
 }
 
-void PelzoContext::playFrame(const void*, int) {
+void PelzoContext::playFrame(const void* pcm, int length) {
     loop_->assertInLoopThread();
+    audio_.playFrame(pcm, length);
 }
 
 // --- sending ----------------------------------------------------------------
 
-void PelzoContext::send(uint32_t ip, const std::string& packet) {
+void PelzoContext::send(uint32_t ip, const void* data, size_t len) {
     // Without a socket there is nothing to send with (the reason was logged
     // at creation). The broadcast address never names one terminal.
     if (!socket_ || ip == 0xFFFFFFFFu)
         return;
-    socket_->sendTo(ip, kPelzoPort, packet.data(), static_cast<int>(packet.size()));
+    socket_->sendTo(ip, kPelzoPort, static_cast<const char*>(data), static_cast<int>(len));
 }
 
 void PelzoContext::sendOutputVolume(const PelzoDev& dev) {
@@ -306,6 +303,8 @@ void PelzoContext::onChallenge(uint32_t ip, PelzoDev* dev, const uint8_t* payloa
 
 void PelzoContext::keepalivePass() {
     loop_->assertInLoopThread();
+    if (const int frames = audio_.takeFramesSent())
+        LUMO_LOG_INFO("frames played=%d", frames);
     const int64_t now = lumo::currentTimeMs();
     checkResponding(*captureDev_, now);
     for (auto& entry : devices_)

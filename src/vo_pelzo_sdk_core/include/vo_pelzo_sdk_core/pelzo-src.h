@@ -33,13 +33,12 @@ public:
     // Delivers a frame to the context named in the public record; the C interface
     // passes one that checks the handle first.
     using ContextPlayer = std::function<void(pelzo_ctx* context, const char* pcm, int size)>;
-    using ReaderFactory = std::function<std::unique_ptr<AudioReader>(const std::string& url)>;
 
     static constexpr int kOutputRate = 48000;
     static constexpr int kPacingIntervalMs = 20;
     static constexpr const char* kOpenFailedText = "打开失败";
 
-    explicit pelzo_src_imp(ContextPlayer player = {}, ReaderFactory factory = {});
+    explicit pelzo_src_imp(ContextPlayer player = {});
     ~pelzo_src_imp() override;
 
     // Replaces the reader with one for `url`: 0 when it opened (pacing starts), 1 when
@@ -66,7 +65,6 @@ private:
     void stopPacing();
 
     ContextPlayer player_;
-    ReaderFactory factory_;
     std::unique_ptr<AudioReader> reader_;
     std::shared_ptr<lumo::Timer> pacingTimer_;
     int framesSinceStart_ = 0;

@@ -104,6 +104,7 @@ private:
 
     HttpConfigPtr config_;
     Clock clock_;
+    lumo::EventLoopImpl* loop_; // the loop of the creating thread
     std::shared_ptr<lumo::TcpServer> listener_;
     std::shared_ptr<lumo::LayerFactory> layers_;
     std::map<lumo::TcpSocket*, HttpSessionPtr> sessions_;
