@@ -156,9 +156,10 @@ bool DeviceConfigurator::send(DeviceInfo& device, uint8_t code, const Pairs& pai
     QString error;
     for (const auto& pair : pairs) {
         const QByteArray value = pair.second.toUtf8();
-        // The payload has no escaping: the terminal would read another value.
-        if (value.contains(';') || value.contains('='))
-            error = tr("Not sent: a value contains ';' or '='");
+        // The payload has no escaping for ";": the terminal would read another value.
+        // An "=" inside a value is safe, only a segment's first "=" ends its key.
+        if (value.contains(';'))
+            error = tr("Not sent: a value contains ';'");
         packet.insert(pair.first, value);
     }
     if (error.isEmpty() && !discovery_->broadcastPacket(packet))
