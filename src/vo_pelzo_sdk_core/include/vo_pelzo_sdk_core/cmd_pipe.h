@@ -12,6 +12,7 @@
 #include <lumo/object.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -69,9 +70,13 @@ public:
     bool waited() const { return waited_; }
 
 private:
+    // How long wait() watches for completion before it sleeps on the condition.
+    static constexpr std::chrono::microseconds kSpinBudget{50};
+
     std::function<void()> fn_;
     const bool waited_;
     bool done_ = false;
+    std::atomic<bool> finished_{false};
     std::mutex mutex_;
     std::condition_variable cond_;
     std::unique_lock<std::mutex> lock_;
