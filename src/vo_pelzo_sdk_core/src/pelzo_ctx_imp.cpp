@@ -5,21 +5,18 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-std::string dotted(uint32_t ip) {
+std::string internal::dottedAddress(uint32_t ip) {
     char text[16];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", (ip >> 24) & 0xFFu, (ip >> 16) & 0xFFu,
                   (ip >> 8) & 0xFFu, ip & 0xFFu);
     return text;
 }
 
-} // namespace
-
 pelzo_ctx_imp::pelzo_ctx_imp() {
     devState.connect(this, [this](uint32_t ip, int code, const std::string& text) {
         if (record_.on_state)
-            record_.on_state(&record_, dotted(ip).c_str(), code != 200 ? 1 : 0, text.c_str());
+            record_.on_state(&record_, internal::dottedAddress(ip).c_str(), code != 200 ? 1 : 0,
+                             text.c_str());
     });
     captureData.connect(this, [this](const char* data, int length) {
         if (record_.on_capture)
@@ -27,11 +24,11 @@ pelzo_ctx_imp::pelzo_ctx_imp() {
     });
     inputVolumeReport.connect(this, [this](uint32_t ip, int volume) {
         if (record_.on_input_volume)
-            record_.on_input_volume(&record_, dotted(ip).c_str(), volume);
+            record_.on_input_volume(&record_, internal::dottedAddress(ip).c_str(), volume);
     });
     outputVolumeReport.connect(this, [this](uint32_t ip, int volume) {
         if (record_.on_output_volume)
-            record_.on_output_volume(&record_, dotted(ip).c_str(), volume);
+            record_.on_output_volume(&record_, internal::dottedAddress(ip).c_str(), volume);
     });
 }
 

@@ -2,6 +2,7 @@
 #include "vo_pelzo_sdk_core/vo_pelzo_sdk_core.h"
 
 #include "vo_pelzo_sdk_core/cmd_pipe.h"
+#include "vo_pelzo_sdk_core/rest_view.h"
 
 #include <lumo/clock.h>
 #include <lumo/eventloop.h>
@@ -44,6 +45,7 @@ struct Sdk {
 
     // Worker thread only.
     CmdServer* cmdServer = nullptr;
+    std::unique_ptr<internal::RestView> restView;
 };
 
 Sdk& sdk() {
@@ -72,6 +74,8 @@ void shutdownWorker() {
     if (state.stopWorker.load())
         return;
     Registry::instance().destroyAll();
+    // The view's sockets belong to this worker's loop: it ends with it.
+    state.restView.reset();
     if (state.cmdServer) {
         state.cmdServer->close();
         lumo::DeleteLater()(state.cmdServer);
@@ -362,9 +366,15 @@ PELZO_API void pelzo_src_set_loop(pelzo_src* src, bool loop) {
 }
 
 PELZO_API int pelzo_start_rest_server(const char* address, int port) {
-    (void)address;
-    (void)port;
-    return 1;
+    if (!address)
+        return 1;
+    const std::string host = address;
+    return waitedResult(__func__, 1, [&] {
+        Sdk& state = sdk();
+        if (!state.restView)
+            state.restView = std::make_unique<internal::RestView>();
+        return state.restView->start(host, port);
+    });
 }
 
 } // extern "C"

@@ -182,9 +182,10 @@ PELZO_API void pelzo_src_set_loop(pelzo_src* src, bool loop);
 
 /* Serves a read-only JSON view of the live contexts at GET /v1/ctx on `address`:`port`
  * (an empty address or "0.0.0.0" means all addresses; the view shows terminal
- * passwords, so prefer 127.0.0.1). The server runs until the process ends.
+ * passwords, so prefer 127.0.0.1). The server runs on the worker thread until
+ * pelzo_deinit; after a new pelzo_init it can be started again.
  * Result: 0 when serving (also when already started, whatever the arguments); 1 when it
- * could not listen. Waited. */
+ * could not listen (a port outside 0-65535 included). Waited. */
 PELZO_API int pelzo_start_rest_server(const char* address, int port);
 
 #ifdef __cplusplus

@@ -6,7 +6,9 @@
 
 #include <pelzo-sdk/pelzo-ctx.h>
 
+#include <cstdint>
 #include <map>
+#include <string>
 
 // A context created through the C interface: a PelzoContext whose public record is the
 // handle, forwarding its events to the record's callbacks. Loop thread only.
@@ -34,6 +36,9 @@ private:
 };
 
 namespace internal {
+
+// A host-order IPv4 address as dotted text.
+std::string dottedAddress(uint32_t ip);
 
 // The live contexts and sources, keyed by handle (ascending addresses). Worker thread
 // only; handles are checked here before they are used.
