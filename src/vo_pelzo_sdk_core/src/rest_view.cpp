@@ -37,53 +37,41 @@ PelzoDevInfo describe(const pelzo::PelzoDev& dev) {
 
 } // namespace
 
-void PelzoDevInfo::encode(vo::JsonEncodeVisitor& v) const {
-    v.visit("ip", ip);
-    v.visit("device_id", device_id);
-    v.visit("pwd", pwd);
-    v.visit("state", state);
-    v.visit("message", message);
+template <typename Self, typename Visitor> void PelzoDevInfo::fields(Self& self, Visitor& v) {
+    v.visit("ip", self.ip);
+    v.visit("device_id", self.device_id);
+    v.visit("pwd", self.pwd);
+    v.visit("state", self.state);
+    v.visit("message", self.message);
 }
 
-void PelzoDevInfo::decode(vo::JsonDecodeVisitor& v) {
-    v.visit("ip", ip);
-    v.visit("device_id", device_id);
-    v.visit("pwd", pwd);
-    v.visit("state", state);
-    v.visit("message", message);
+template <typename Self, typename Visitor> void PelzosrcInfo::fields(Self& self, Visitor& v) {
+    v.visit("addr", self.addr);
+    v.visit("url", self.url);
+    v.visit("duration", self.duration);
+    v.visit("offset", self.offset);
+    v.visit("sample_rate", self.sample_rate);
 }
 
-void PelzosrcInfo::encode(vo::JsonEncodeVisitor& v) const {
-    v.visit("addr", addr);
-    v.visit("url", url);
-    v.visit("duration", duration);
-    v.visit("offset", offset);
-    v.visit("sample_rate", sample_rate);
+template <typename Self, typename Visitor> void PelzoCtxInfo::fields(Self& self, Visitor& v) {
+    v.visit("addr", self.addr);
+    v.visit("priority", self.priority);
+    v.visit("devices", self.devices);
+    v.visit("capture_device", self.capture_device);
+    v.visit("src", self.src);
 }
 
-void PelzosrcInfo::decode(vo::JsonDecodeVisitor& v) {
-    v.visit("addr", addr);
-    v.visit("url", url);
-    v.visit("duration", duration);
-    v.visit("offset", offset);
-    v.visit("sample_rate", sample_rate);
-}
-
-void PelzoCtxInfo::encode(vo::JsonEncodeVisitor& v) const {
-    v.visit("addr", addr);
-    v.visit("priority", priority);
-    v.visit("devices", devices);
-    v.visit("capture_device", capture_device);
-    v.visit("src", src);
-}
-
-void PelzoCtxInfo::decode(vo::JsonDecodeVisitor& v) {
-    v.visit("addr", addr);
-    v.visit("priority", priority);
-    v.visit("devices", devices);
-    v.visit("capture_device", capture_device);
-    v.visit("src", src);
-}
+#define INTERNAL_JSON_DIRECTIONS(Record)                                                           \
+    void Record::encode(vo::JsonEncodeVisitor& v) const {                                          \
+        fields(*this, v);                                                                          \
+    }                                                                                              \
+    void Record::decode(vo::JsonDecodeVisitor& v) {                                                \
+        fields(*this, v);                                                                          \
+    }
+INTERNAL_JSON_DIRECTIONS(PelzoDevInfo)
+INTERNAL_JSON_DIRECTIONS(PelzosrcInfo)
+INTERNAL_JSON_DIRECTIONS(PelzoCtxInfo)
+#undef INTERNAL_JSON_DIRECTIONS
 
 GetManyResult<PelzoCtxInfo> describeContexts() {
     GetManyResult<PelzoCtxInfo> result;

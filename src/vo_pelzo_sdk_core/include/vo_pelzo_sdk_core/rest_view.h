@@ -24,6 +24,10 @@ struct PelzoDevInfo : vo::JsonClient {
 
     void encode(vo::JsonEncodeVisitor& v) const override;
     void decode(vo::JsonDecodeVisitor& v) override;
+
+private:
+    // The field list, once for both directions.
+    template <typename Self, typename Visitor> static void fields(Self& self, Visitor& v);
 };
 
 struct PelzosrcInfo : vo::JsonClient {
@@ -35,6 +39,10 @@ struct PelzosrcInfo : vo::JsonClient {
 
     void encode(vo::JsonEncodeVisitor& v) const override;
     void decode(vo::JsonDecodeVisitor& v) override;
+
+private:
+    // The field list, once for both directions.
+    template <typename Self, typename Visitor> static void fields(Self& self, Visitor& v);
 };
 
 struct PelzoCtxInfo : vo::JsonClient {
@@ -46,6 +54,10 @@ struct PelzoCtxInfo : vo::JsonClient {
 
     void encode(vo::JsonEncodeVisitor& v) const override;
     void decode(vo::JsonDecodeVisitor& v) override;
+
+private:
+    // The field list, once for both directions.
+    template <typename Self, typename Visitor> static void fields(Self& self, Visitor& v);
 };
 
 // The reply envelope of a list.
@@ -54,15 +66,14 @@ template <typename T> struct GetManyResult : vo::JsonClient {
     std::string message;
     std::vector<T> data;
 
-    void encode(vo::JsonEncodeVisitor& v) const override {
-        v.visit("code", code);
-        v.visit("message", message);
-        v.visit("data", data);
-    }
-    void decode(vo::JsonDecodeVisitor& v) override {
-        v.visit("code", code);
-        v.visit("message", message);
-        v.visit("data", data);
+    void encode(vo::JsonEncodeVisitor& v) const override { fields(*this, v); }
+    void decode(vo::JsonDecodeVisitor& v) override { fields(*this, v); }
+
+private:
+    template <typename Self, typename Visitor> static void fields(Self& self, Visitor& v) {
+        v.visit("code", self.code);
+        v.visit("message", self.message);
+        v.visit("data", self.data);
     }
 };
 
