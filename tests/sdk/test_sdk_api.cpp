@@ -164,6 +164,26 @@ TEST(SdkLifecycle, HandlesDoNotOutliveTheirWorker) {
     EXPECT_EQ(pelzo_deinit(), 0);
 }
 
+// Callers still busy on other threads when pelzo_deinit runs are all released: their
+// commands either ran or fail, none waits for a worker that is gone.
+TEST(SdkLifecycle, DeinitReleasesCallersOnOtherThreads) {
+    ASSERT_EQ(pelzo_init(), 0);
+    pelzo_ctx* ctx = pelzo_ctx_create();
+    ASSERT_NE(ctx, nullptr);
+    std::atomic<int> calls{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t)
+        callers.emplace_back([&] {
+            while (pelzo_ctx_set_priority(ctx, 3) == 0)
+                ++calls;
+        });
+    while (calls.load() < 30) {
+    }
+    EXPECT_EQ(pelzo_deinit(), 0);
+    for (std::thread& t : callers)
+        t.join();
+}
+
 // --- handles -----------------------------------------------------------------------------
 
 TEST_F(SdkTest, EveryExportChecksItsHandles) {

@@ -102,9 +102,10 @@ std::string makeSecret() {
 
 // --- worker side ---------------------------------------------------------------
 
+// The loggers are never destroyed: a program may end while the worker still logs.
 lumo::Logger& CmdServer::logger() {
-    static lumo::Logger instance("cms", lumo::Logger::Info);
-    return instance;
+    static lumo::Logger* instance = new lumo::Logger("cms", lumo::Logger::Info);
+    return *instance;
 }
 
 CmdServer::CmdServer(std::string secret, std::shared_ptr<CommandLedger> ledger)
@@ -224,8 +225,8 @@ bool CmdServer::runCommands(Connection& connection) {
 // --- calling side --------------------------------------------------------------
 
 lumo::Logger& CmdClient::logger() {
-    static lumo::Logger instance("cmc", lumo::Logger::Info);
-    return instance;
+    static lumo::Logger* instance = new lumo::Logger("cmc", lumo::Logger::Info);
+    return *instance;
 }
 
 CmdClient::CmdClient(uint16_t port, std::string secret, std::shared_ptr<CommandLedger> ledger)
