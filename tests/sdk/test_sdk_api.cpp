@@ -11,9 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -182,6 +187,30 @@ TEST(SdkLifecycle, DeinitReleasesCallersOnOtherThreads) {
     EXPECT_EQ(pelzo_deinit(), 0);
     for (std::thread& t : callers)
         t.join();
+}
+
+// With no descriptor left the worker cannot listen: pelzo_init says so instead of
+// waiting for a command server that never comes, and works once descriptors are back.
+TEST(SdkLifecycle, InitFailsWhenTheCommandServerCannotListen) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(highest + 8);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        fillers.push_back(fd);
+    const int result = pelzo_init();
+    for (int fd : fillers)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(pelzo_deinit(), 1);
+    ASSERT_EQ(pelzo_init(), 0);
+    EXPECT_EQ(pelzo_deinit(), 0);
 }
 
 // --- handles -----------------------------------------------------------------------------
