@@ -15,8 +15,8 @@ packages=(
   # test and benchmark frameworks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # test peers and tools
-  curl ffmpeg sox xvfb xauth fonts-noto-cjk iproute2 iputils-ping wrk nginx-light
-  python3 tar valgrind
+  curl ffmpeg sox xvfb xauth fonts-noto-cjk iproute2 wrk nginx-light
+  python3 tar
 )
 
 missing=()

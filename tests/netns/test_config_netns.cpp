@@ -10,9 +10,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QTableView>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
 
 namespace {
 
@@ -104,6 +108,12 @@ netns::Child* ConfigInNamespace::sim_ = nullptr;
 TEST_F(ConfigInNamespace, EveryEditIsAppliedConfirmedAndFoundByTheNextScan) {
     scan();
     select("SIM00001");
+    // What open dialogs would be told, through the window's signal.
+    std::vector<std::array<QString, 3>> told;
+    QObject::connect(&window_, &MainWindow::updateDeviceColumnValue,
+                     [&](const QString& id, const QString& column, const QString& value) {
+                         told.push_back({id, column, value});
+                     });
     for (const auto& edit : kEdits)
         ASSERT_TRUE(model()->setData(
             model()->index(rowOf("SIM00001"), DevicesModel::columnIndex(QLatin1String(edit.first))),
@@ -127,6 +137,13 @@ TEST_F(ConfigInNamespace, EveryEditIsAppliedConfirmedAndFoundByTheNextScan) {
     EXPECT_EQ(device("SIM00001")->bootSound.reported, "1");
     EXPECT_EQ(device("SIM00001")->address.reported, "10.77.1.51");
     EXPECT_FALSE(device("SIM00001")->notice.reported.isEmpty());
+    for (const std::array<QString, 3>& want :
+         {std::array<QString, 3>{"SIM00001", "NOTICE", "Volume config request is sent"},
+          {"SIM00001", "AI_VOLUME", "8"},
+          {"SIM00001", "ADDRESS", "10.77.1.51"},
+          {"SIM00001", "NOTICE", "network config applied"}})
+        EXPECT_NE(std::find(told.begin(), told.end(), want), told.end())
+            << want[1].toStdString() << " " << want[2].toStdString();
 
     scan();
     const DeviceInfo* d = device("SIM00001");
@@ -147,7 +164,13 @@ TEST_F(ConfigInNamespace, CheckPlayAndRebootWithTheirBoxesAnswered) {
     scan();
     select("SIM00002");
     BoxAnswerer answerer({QMessageBox::Ok, QMessageBox::Ok});
-    window_.checkFilesystemStatus();
+    // The context menu's "检查文件系统" runs the check of the selected rows.
+    QAction* check = nullptr;
+    for (QAction* a : window_.contextMenu()->actions())
+        if (a->text() == QStringLiteral("检查文件系统"))
+            check = a;
+    ASSERT_NE(check, nullptr);
+    check->trigger();
     ASSERT_TRUE(waitFor([&] { return answerer.seen().size() == 1; }));
     EXPECT_EQ(answerer.seen()[0].title, "result");
     EXPECT_EQ(answerer.seen()[0].text, "bad blocks on /data");

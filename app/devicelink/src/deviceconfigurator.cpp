@@ -20,62 +20,71 @@ const char kHealthy[] = "ok";
 
 // What a reply of one code writes into its row.
 struct ReplyRule {
-    uint8_t code;
-    std::vector<std::pair<const char*, MyString DeviceInfo::*>> fields;
-    bool both;         // write both halves, not only the reported one
-    bool fieldSignal;  // tell open dialogs about each written field
-    bool notice;       // the reply's "message" goes into NOTICE
-    bool noticeSignal; // and to open dialogs
+    std::vector<std::pair<QByteArray, MyString DeviceInfo::*>> fields;
+    bool both = false;          // write both halves, not only the reported one
+    bool fieldSignal = false;   // tell open dialogs about each written field
+    bool notice = false;        // the reply's "message" goes into NOTICE
+    bool noticeSignal = false;  // and to open dialogs
+    bool presentCounts = false; // a key that is present is written even when empty
 };
 
-// Reply 0x05 is not listed: its keys depend on the device type.
-const std::vector<ReplyRule>& replyRules() {
-    static const std::vector<ReplyRule> rules = {
-        {DeviceCode::NetworkConfig + 1,
-         {{"PROTO", &DeviceInfo::proto},
-          {"ADDRESS", &DeviceInfo::address},
-          {"NETMASK", &DeviceInfo::netmask},
-          {"GATEWAY", &DeviceInfo::gateway}},
-         false,
-         true,
-         true,
-         true},
-        {DeviceCode::PlaySound + 1, {}, false, false, true, false},
-        {DeviceCode::Reboot + 1, {{"DEV_NAME", &DeviceInfo::devName}}, false, false, false, false},
-        {DeviceCode::VolumeConfig + 1,
-         {{"AI_VOLUME", &DeviceInfo::aiVolume}, {"AO_VOLUME", &DeviceInfo::aoVolume}},
-         false,
-         true,
-         true,
-         true},
-        {DeviceCode::BootSoundConfig + 1, {}, false, false, true, false},
-        {DeviceCode::DevNameConfig + 1,
-         {{"DEV_NAME", &DeviceInfo::devName}},
-         false,
-         false,
-         false,
-         false},
-        {DeviceCode::WifiConfig + 1,
-         {{"WIFI_NAME", &DeviceInfo::wifiName}, {"WIFI_PWD", &DeviceInfo::wifiPwd}},
-         true,
-         false,
-         true,
-         false},
-        {DeviceCode::DbUpperBoundConfig + 1,
-         {{"INPUT_DB_UPPER_BOUND", &DeviceInfo::inputDbUpperBound},
-          {"OUTPUT_DB_UPPER_BOUND", &DeviceInfo::outputDbUpperBound}},
-         true,
-         true,
-         true,
-         true},
-        {DeviceCode::RebootScheduleConfig + 1,
-         {{"REBOOT_AT", &DeviceInfo::rebootAt}, {"REBOOT_ENABLE", &DeviceInfo::rebootEnable}},
-         true,
-         true,
-         true,
-         true},
-    };
-    return rules;
+// The rule of a reply code; false for codes handled elsewhere or not at all.
+// The server keys of 0x05 are those of the current device type.
+bool replyRule(uint8_t code, const DeviceType& type, ReplyRule* rule) {
+    using F = DeviceInfo;
+    switch (code) {
+    case DeviceCode::NetworkConfig + 1:
+        *rule = {{{"PROTO", &F::proto},
+                  {"ADDRESS", &F::address},
+                  {"NETMASK", &F::netmask},
+                  {"GATEWAY", &F::gateway}},
+                 false,
+                 true,
+                 true,
+                 true};
+        return true;
+    case DeviceCode::AppConfig + 1:
+        // An empty key names nothing (types without a server).
+        *rule = {{}, false, false, true, false, true};
+        if (!type.serverKey.isEmpty())
+            rule->fields.push_back({type.serverKey.toUtf8(), &F::server});
+        if (!type.portKey.isEmpty())
+            rule->fields.push_back({type.portKey.toUtf8(), &F::port});
+        return true;
+    case DeviceCode::PlaySound + 1:
+    case DeviceCode::BootSoundConfig + 1:
+        *rule = {{}, false, false, true, false};
+        return true;
+    case DeviceCode::Reboot + 1:
+    case DeviceCode::DevNameConfig + 1:
+        *rule = {{{"DEV_NAME", &F::devName}}, false, false, false, false};
+        return true;
+    case DeviceCode::VolumeConfig + 1:
+        *rule = {
+            {{"AI_VOLUME", &F::aiVolume}, {"AO_VOLUME", &F::aoVolume}}, false, true, true, true};
+        return true;
+    case DeviceCode::WifiConfig + 1:
+        *rule = {
+            {{"WIFI_NAME", &F::wifiName}, {"WIFI_PWD", &F::wifiPwd}}, true, false, true, false};
+        return true;
+    case DeviceCode::DbUpperBoundConfig + 1:
+        *rule = {{{"INPUT_DB_UPPER_BOUND", &F::inputDbUpperBound},
+                  {"OUTPUT_DB_UPPER_BOUND", &F::outputDbUpperBound}},
+                 true,
+                 true,
+                 true,
+                 true};
+        return true;
+    case DeviceCode::RebootScheduleConfig + 1:
+        *rule = {{{"REBOOT_AT", &F::rebootAt}, {"REBOOT_ENABLE", &F::rebootEnable}},
+                 true,
+                 true,
+                 true,
+                 true};
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Keys of the batch and text-to-speech dialogs and the fields they set.
@@ -147,9 +156,10 @@ bool DeviceConfigurator::send(DeviceInfo& device, uint8_t code, const Pairs& pai
     QString error;
     for (const auto& pair : pairs) {
         const QByteArray value = pair.second.toUtf8();
-        // The payload has no escaping: the terminal would read another value.
-        if (value.contains(';') || value.contains('='))
-            error = tr("Not sent: a value contains ';' or '='");
+        // The payload has no escaping for ";": the terminal would read another value.
+        // An "=" inside a value is safe, only a segment's first "=" ends its key.
+        if (value.contains(';'))
+            error = tr("Not sent: a value contains ';'");
         packet.insert(pair.first, value);
     }
     if (error.isEmpty() && !discovery_->broadcastPacket(packet))
@@ -395,43 +405,27 @@ void DeviceConfigurator::handleReply(const QHostAddress& sender, const DevicePac
         return;
     }
 
-    ReplyRule appRule{DeviceCode::AppConfig + 1, {}, false, false, true, false};
-    const ReplyRule* rule = nullptr;
-    for (const ReplyRule& candidate : replyRules())
-        if (candidate.code == packet.code)
-            rule = &candidate;
-    const bool appConfig = packet.code == appRule.code;
-    QByteArray serverKey, portKey;
-    if (appConfig) {
-        const DeviceType& type = discovery_->currentType();
-        serverKey = type.serverKey.toUtf8();
-        portKey = type.portKey.toUtf8();
-        appRule.fields = {{serverKey.constData(), &DeviceInfo::server},
-                          {portKey.constData(), &DeviceInfo::port}};
-        rule = &appRule;
-    }
-    if (!rule)
+    ReplyRule rule;
+    if (!replyRule(packet.code, discovery_->currentType(), &rule))
         return;
-
-    for (const auto& field : rule->fields) {
+    for (const auto& field : rule.fields) {
         const QString& value = (r.*(field.second)).reported;
-        // The server keys count when present, so a terminal can clear its server.
-        const bool write = appConfig ? field.first[0] != '\0' && packet.pairs.count(field.first)
-                                     : !value.isEmpty();
+        const bool write =
+            rule.presentCounts ? packet.pairs.count(field.first) > 0 : !value.isEmpty();
         if (!write)
             continue;
         MyString& target = (*row).*(field.second);
-        if (rule->both)
+        if (rule.both)
             target.setBoth(value);
         else
             target.reported = value;
-        if (rule->fieldSignal)
+        if (rule.fieldSignal)
             emit updateDeviceColumnValue(id, QString::fromUtf8(field.first), value);
     }
     const QString& message = r.notice.reported;
-    if (rule->notice && !message.isEmpty()) {
+    if (rule.notice && !message.isEmpty()) {
         row->notice.setBoth(message);
-        if (rule->noticeSignal)
+        if (rule.noticeSignal)
             emit updateDeviceColumnValue(id, QLatin1String(kNotice), message);
         if (packet.code == DeviceCode::WifiConfig + 1) {
             std::printf("%s\n", message.toLocal8Bit().constData());

@@ -3,10 +3,6 @@
 <context>
     <name>DeviceConfigurator</name>
     <message>
-        <source>Not sent: a value contains ';' or '='</source>
-        <translation>Not sent: a value contains ';' or '='</translation>
-    </message>
-    <message>
         <source>Not sent: the request does not fit a datagram</source>
         <translation>Not sent: the request does not fit a datagram</translation>
     </message>
@@ -65,6 +61,10 @@
     <message>
         <source>文件系统正常</source>
         <translation>File system is healthy</translation>
+    </message>
+    <message>
+        <source>Not sent: a value contains ';'</source>
+        <translation>Not sent: a value contains ';'</translation>
     </message>
 </context>
 <context>

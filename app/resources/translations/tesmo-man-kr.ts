@@ -3,10 +3,6 @@
 <context>
     <name>DeviceConfigurator</name>
     <message>
-        <source>Not sent: a value contains ';' or '='</source>
-        <translation>보내지 않음: 값에 ';' 또는 '='가 있습니다</translation>
-    </message>
-    <message>
         <source>Not sent: the request does not fit a datagram</source>
         <translation>보내지 않음: 요청이 데이터그램에 맞지 않습니다</translation>
     </message>
@@ -65,6 +61,10 @@
     <message>
         <source>文件系统正常</source>
         <translation>파일 시스템 정상</translation>
+    </message>
+    <message>
+        <source>Not sent: a value contains ';'</source>
+        <translation>보내지 않음: 값에 ';'가 있습니다</translation>
     </message>
 </context>
 <context>

@@ -3,10 +3,6 @@
 <context>
     <name>DeviceConfigurator</name>
     <message>
-        <source>Not sent: a value contains ';' or '='</source>
-        <translation>未发送：值中含有 ';' 或 '='</translation>
-    </message>
-    <message>
         <source>Not sent: the request does not fit a datagram</source>
         <translation>未发送：请求超出数据报容量</translation>
     </message>
@@ -65,6 +61,10 @@
     <message>
         <source>文件系统正常</source>
         <translation>文件系统正常</translation>
+    </message>
+    <message>
+        <source>Not sent: a value contains ';'</source>
+        <translation>未发送：值中含有 ';'</translation>
     </message>
 </context>
 <context>

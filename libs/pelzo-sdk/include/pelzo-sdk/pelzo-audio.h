@@ -52,6 +52,7 @@ public:
 
     int bitrate() const { return bitrate_; }
     int packSize() const { return packSize_; }
+    int priority() const { return priority_; }
     int framesSent() const { return framesSent_; }
     // Returns the frames sent since the last call and starts counting again.
     int takeFramesSent();

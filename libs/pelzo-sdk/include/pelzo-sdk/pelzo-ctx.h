@@ -62,6 +62,7 @@ public:
     bool captureRequested() const { return captureRequested_; }
     int packSize() const { return audio_.packSize(); }
     int bitrate() const { return audio_.bitrate(); }
+    int priority() const { return audio_.priority(); }
 
     // Payload of every captured-audio packet from the capture terminal.
     lumo::Signal<const char*, int> captureData;
