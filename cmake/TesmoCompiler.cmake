@@ -13,6 +13,8 @@ endif()
 if(TESMO_ASAN)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # Cheap bounds and precondition checks in the standard containers as well.
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
   # GCC's flow analysis sees through the extra sanitizer checks poorly and reports
   # uninitialized members inside libstdc++'s own <regex> and <functional> code.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
