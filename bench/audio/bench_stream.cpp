@@ -201,6 +201,7 @@ private:
 
 struct Lateness {
     double p50Ms = 0, p99Ms = 0, driftMs = 0; // drift: the largest in magnitude
+    double maxGapMs = 0;                      // between two packets of one terminal
     size_t received = 0;
 };
 
@@ -219,6 +220,8 @@ Lateness lateness(const std::vector<std::vector<int64_t>>& arrivals) {
         for (size_t k = 0; k < a.size(); ++k)
             all.push_back(a[k] - int64_t(k) * kFrameNs - base);
         const double drift = double(all.back() - all[all.size() - a.size()]) / 1e6;
+        for (size_t k = 1; k < a.size(); ++k)
+            out.maxGapMs = std::max(out.maxGapMs, double(a[k] - a[k - 1]) / 1e6);
         if (std::fabs(drift) > std::fabs(out.driftMs))
             out.driftMs = drift;
     }
@@ -473,9 +476,9 @@ Row measure(Run run, const std::vector<std::string>& files, int perStream, doubl
 void printRow(const char* path, const Row& r, int perStream) {
     const double streamSec = double(r.send.frames) / 50.0;
     std::printf("  %-5s cpu %7.3f ms/stream-s  core %5.1f%%  lateness p50 %6.3f p99 %6.3f "
-                "drift %+7.3f ms  received %zu/%ld\n",
+                "drift %+7.3f ms  max gap %6.3f ms  received %zu/%ld\n",
                 path, r.send.cpuSec * 1e3 / streamSec, 100.0 * r.send.cpuSec / r.send.wallSec,
-                r.late.p50Ms, r.late.p99Ms, r.late.driftMs, r.late.received,
+                r.late.p50Ms, r.late.p99Ms, r.late.driftMs, r.late.maxGapMs, r.late.received,
                 r.send.frames * perStream);
 }
 
