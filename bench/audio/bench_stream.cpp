@@ -158,7 +158,6 @@ public:
         }
     }
     const std::vector<std::vector<int64_t>>& arrivals() const { return arrivals_; }
-    const std::vector<uint8_t>& firstDatagram() const { return first_; }
 
 private:
     void run() {
@@ -186,8 +185,6 @@ private:
                         break;
                     for (int k = 0; k < got; ++k)
                         arrivals_[t].push_back(now);
-                    if (t == 0 && first_.empty())
-                        first_.assign(bufs[0], bufs[0] + msgs[0].msg_len);
                 }
             }
         }
@@ -196,7 +193,6 @@ private:
     int epoll_ = -1;
     std::vector<int> fds_;
     std::vector<std::vector<int64_t>> arrivals_;
-    std::vector<uint8_t> first_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
