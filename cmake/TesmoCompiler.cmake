@@ -13,10 +13,33 @@ endif()
 if(TESMO_ASAN)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # GCC's flow analysis sees through the extra sanitizer checks poorly and reports
+  # uninitialized members inside libstdc++'s own <regex> and <functional> code.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    add_compile_options(-Wno-maybe-uninitialized)
+  endif()
 endif()
 if(TESMO_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+endif()
+
+# Environment for programs run from the tree in sanitizer builds (the tests and
+# build-time tools): suppressions for system libraries, and full stacks on
+# allocation so that those suppressions can see the library frames that Qt,
+# built without frame pointers, hides from the fast unwinder.
+set(TESMO_SANITIZER_DIR ${CMAKE_CURRENT_LIST_DIR}/../tests/support/sanitizers)
+cmake_path(NORMAL_PATH TESMO_SANITIZER_DIR)
+set(TESMO_SANITIZER_ENV "")
+if(TESMO_ASAN)
+  set(TESMO_SANITIZER_ENV
+    "ASAN_OPTIONS=fast_unwind_on_malloc=0:detect_stack_use_after_return=1"
+    "LSAN_OPTIONS=suppressions=${TESMO_SANITIZER_DIR}/lsan.supp"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endif()
+if(TESMO_TSAN)
+  set(TESMO_SANITIZER_ENV
+    "TSAN_OPTIONS=suppressions=${TESMO_SANITIZER_DIR}/tsan.supp:second_deadlock_stack=1")
 endif()
 
 # Adds the warning flags to a target: tesmo_target_warnings(target).

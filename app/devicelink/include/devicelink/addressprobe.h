@@ -44,6 +44,10 @@ struct DeviceInfoResp : ReplyBase {
 
         void encode(vo::JsonEncodeVisitor& v) const override;
         void decode(vo::JsonDecodeVisitor& v) override;
+
+    private:
+        // The field list, once for both directions.
+        template <typename Self, typename Visitor> static void fields(Self& self, Visitor& v);
     };
     Body value;
 
