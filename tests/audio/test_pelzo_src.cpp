@@ -157,6 +157,26 @@ TEST_F(PelzoSrcTest, CatchesUpShortStallsSkipsLongOnes) {
     EXPECT_EQ(countFrames() - before, 5);
 }
 
+// The first step runs 3 ms after its tick's deadline and anchors the schedule there. Ticks
+// must then never land just before a frame is due, which would leave every frame one tick
+// (almost 20 ms) late for the rest of the playback.
+TEST_F(PelzoSrcTest, LateFirstStepDoesNotLeaveFramesATickBehind) {
+    ASSERT_EQ(src->openUrl(wav(2.0)), 0);
+    pass(23);
+    ASSERT_EQ(countFrames(), 1);
+    const int64_t grid = FakeLoop::now();
+    std::vector<int64_t> lateness;
+    for (int ms = 0; ms < 400; ++ms) {
+        const int before = countFrames();
+        pass(1);
+        if (countFrames() > before)
+            lateness.push_back((FakeLoop::now() - grid) % 20);
+    }
+    ASSERT_GE(lateness.size(), 19u);
+    for (size_t i = 0; i < lateness.size(); ++i)
+        EXPECT_LE(lateness[i], 1) << "frame " << i;
+}
+
 // The wall clock steps back an hour (or a little): frames keep coming one per tick with
 // no silent stretch and no burst.
 TEST_F(PelzoSrcTest, BackwardClockStepKeepsPlaying) {
