@@ -58,11 +58,20 @@ void pelzo_src_imp::stopPacing() {
 }
 
 void pelzo_src_imp::pacingStep() {
-    pacer_.step(lumo::currentTimeMs(), [this] { return produceFrame(); });
+    const int64_t now = lumo::currentTimeMs();
+    pacer_.step(now, [this] { return produceFrame(); });
+    if (!pacingTimer_) {
+        return;
+    }
     // The schedule is anchored when a step runs, which may be a little after the tick's
     // deadline. A tick landing just before the next frame is due would hold that frame
     // back a whole tick, every tick; restart the timer so its ticks never come early.
-    if (pacingTimer_ && pacingTimer_->deadline() < pacer_.nextFrameTime()) {
+    // Inside its own handler the timer still shows the deadline that fired.
+    int64_t nextTick = pacingTimer_->deadline();
+    if (nextTick <= now) {
+        nextTick += pacingTimer_->interval();
+    }
+    if (nextTick < pacer_.nextFrameTime()) {
         pacingTimer_->stop();
         startPacing(lumo::EventLoopImpl::current());
     }
