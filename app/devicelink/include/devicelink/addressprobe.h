@@ -130,7 +130,7 @@ public:
     // The dialog of the latest run while it lives (it deletes itself after the last reply).
     IFaceDlg* dialog() const { return dialog_; }
     // Keeps a run still under way from adding rows: for anything that empties the table
-    // for new results (a new probe does it itself; the datagram scan should too).
+    // for new results (a new probe does it itself; the datagram scan does it too).
     void detachRunning();
 
 public slots:
