@@ -135,7 +135,7 @@ private:
 } // namespace
 
 int main() {
-    const bool privateNetwork = sdktest::enterPrivateNetwork();
+    const bool privateNetwork = netns::enterLoopbackOnly();
     constexpr int kWarmup = 2000;
     constexpr int kRounds = 20000;
 

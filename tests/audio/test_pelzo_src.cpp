@@ -157,6 +157,29 @@ TEST_F(PelzoSrcTest, CatchesUpShortStallsSkipsLongOnes) {
     EXPECT_EQ(countFrames() - before, 5);
 }
 
+// The loop runs a pass every 3 ms, so a step may run up to 2 ms after its tick's deadline,
+// and the first one anchors the schedule 3 ms late. Every frame must still leave within
+// 2 ms of its slot: a tick landing just before a frame is due would leave every frame one
+// tick (almost 20 ms) late, and re-arming the timer from the late step would drift.
+TEST_F(PelzoSrcTest, PacingStaysOnTheFrameGridWhenStepsRunLate) {
+    ASSERT_EQ(src->openUrl(wav(2.0)), 0);
+    pass(23);
+    ASSERT_EQ(countFrames(), 1);
+    const int64_t grid = FakeLoop::now();
+    std::vector<int64_t> lateness;
+    for (int ms = 0; ms < 900; ms += 3) {
+        const int before = countFrames();
+        pass(3);
+        for (int k = before; k < countFrames(); ++k)
+            lateness.push_back(FakeLoop::now() - (grid + 20 * k));
+    }
+    ASSERT_GE(lateness.size(), 40u);
+    for (size_t i = 0; i < lateness.size(); ++i) {
+        EXPECT_GE(lateness[i], 0) << "frame " << i + 1;
+        EXPECT_LE(lateness[i], 2) << "frame " << i + 1;
+    }
+}
+
 // The wall clock steps back an hour (or a little): frames keep coming one per tick with
 // no silent stretch and no burst.
 TEST_F(PelzoSrcTest, BackwardClockStepKeepsPlaying) {

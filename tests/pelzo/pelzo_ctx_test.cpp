@@ -3,6 +3,7 @@
 #include "pelzo-sdk/pelzo-ctx.h"
 #include "pelzo-sdk/pelzo-wire.h"
 
+#include "netns.h"
 #include "pelzo_terminal.h"
 
 #include <lumo/clock.h>
@@ -16,12 +17,9 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <net/if.h>
 #include <opus/opus.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -34,31 +32,14 @@ using pelzo::PelzoDevRegistry;
 namespace {
 
 // Runs the whole program in a network namespace of its own when allowed, so
-// port 21012 on 127.0.0.x is ours alone; brings its loopback up.
-bool enterPrivateNetwork() {
-    if (::unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 &&
-                    (ifr.ifr_flags |= IFF_UP | IFF_RUNNING, ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0);
-    if (fd >= 0)
-        ::close(fd);
-    return up;
-}
-const bool gPrivateNetwork = enterPrivateNetwork();
+// port 21012 on 127.0.0.x is ours alone.
+const bool gPrivateNetwork = netns::enterLoopbackOnly();
 
 // A fresh loopback address per use: terminal records live for the whole
-// process, so no two tests share one. Outside a private namespace the range
-// moves with the process id to stay clear of other test programs.
+// process, so no two tests share one.
 std::string nextAddress() {
     static int next = 0;
-    const int n = next++;
-    const int second = gPrivateNetwork ? 0 : 100 + ::getpid() % 100;
-    const int third = gPrivateNetwork ? n / 200 : (::getpid() / 100) % 200 + n / 200;
-    return "127." + std::to_string(second) + "." + std::to_string(third) + "." +
-           std::to_string(2 + n % 200);
+    return netns::loopbackAddress(next++, gPrivateNetwork);
 }
 
 uint32_t ipOf(const std::string& text) {

@@ -1,8 +1,9 @@
 // Helpers for the SDK's tests, which use the C interface as an embedding program does:
-// a private network, loopback addresses for terminals, a recorder for the callbacks and
+// loopback addresses for terminals, a recorder for the callbacks and
 // a bare UDP listener that plays a terminal which only counts what it receives.
 #pragma once
 
+#include "netns.h"
 #include "pelzo/pelzo_sdk.h"
 
 #include <arpa/inet.h>
@@ -13,44 +14,22 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <set>
 #include <sstream>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 namespace sdktest {
 
-// Moves the whole program into a network namespace of its own when allowed, so the
-// fixed terminal port on 127.0.0.x is ours alone; brings its loopback up.
-inline bool enterPrivateNetwork() {
-    if (::unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 &&
-                    (ifr.ifr_flags |= IFF_UP | IFF_RUNNING, ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0);
-    if (fd >= 0)
-        ::close(fd);
-    return up;
-}
-
 // A fresh loopback address per call: terminal records live as long as the process, so
-// no two cases share one. Outside a private namespace the range moves with the process
-// id to stay clear of other test programs.
+// no two cases share one. Inside a private network (netns::enterLoopbackOnly) the range
+// starts at 127.0.1.2.
 inline std::string nextAddress(bool privateNetwork) {
     static int next = 0;
-    const int n = next++;
-    const int second = privateNetwork ? 0 : 100 + ::getpid() % 100;
-    const int third = privateNetwork ? 1 + n / 200 : (::getpid() / 100) % 200 + n / 200;
-    return "127." + std::to_string(second) + "." + std::to_string(third) + "." +
-           std::to_string(2 + n % 200);
+    return netns::loopbackAddress(next++, privateNetwork, 1);
 }
 
 // One callback as it arrived.

@@ -29,7 +29,7 @@ using sdktest::UdpListener;
 
 namespace {
 
-const bool gPrivateNetwork = sdktest::enterPrivateNetwork();
+const bool gPrivateNetwork = netns::enterLoopbackOnly();
 
 std::string nextAddress() {
     return sdktest::nextAddress(gPrivateNetwork);

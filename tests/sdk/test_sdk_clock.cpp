@@ -16,7 +16,7 @@ using sdktest::Recorder;
 
 namespace {
 
-const bool gPrivateNetwork = sdktest::enterPrivateNetwork();
+const bool gPrivateNetwork = netns::enterLoopbackOnly();
 
 constexpr int64_t kStart = 1'800'000'000'000;
 std::atomic<int64_t> gNow{kStart};

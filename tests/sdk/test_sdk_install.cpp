@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const bool gPrivateNetwork = sdktest::enterPrivateNetwork();
+const bool gPrivateNetwork = netns::enterLoopbackOnly();
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);

@@ -20,7 +20,7 @@ using sdktest::Recorder;
 
 namespace {
 
-const bool gPrivateNetwork = sdktest::enterPrivateNetwork();
+const bool gPrivateNetwork = netns::enterLoopbackOnly();
 
 struct Reply {
     std::string head;

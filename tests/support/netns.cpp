@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +60,27 @@ bool enter(std::string* why) {
     if (state < 0 && why)
         *why = reason;
     return state > 0;
+}
+
+bool enterLoopbackOnly() {
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    // A new namespace starts with its loopback down; nothing binds 127.x until it is up.
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 &&
+                    (ifr.ifr_flags |= IFF_UP | IFF_RUNNING, ioctl(fd, SIOCSIFFLAGS, &ifr) == 0);
+    if (fd >= 0)
+        close(fd);
+    return up;
+}
+
+std::string loopbackAddress(int n, bool privateNetwork, int firstBlock) {
+    const int second = privateNetwork ? 0 : 100 + getpid() % 100;
+    const int third = privateNetwork ? firstBlock + n / 200 : (getpid() / 100) % 200 + n / 200;
+    return "127." + std::to_string(second) + "." + std::to_string(third) + "." +
+           std::to_string(2 + n % 200);
 }
 
 Child::~Child() {

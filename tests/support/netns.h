@@ -21,6 +21,18 @@ std::string terminalAddress(int n);
 // possible (not root, no namespaces); callers skip then.
 bool enter(std::string* why);
 
+// Moves the whole process into a fresh network namespace with only its loopback up,
+// for tests that need no more than loopback addresses of their own. False when that is
+// not allowed (not root, no namespaces) or the loopback stays down; callers then keep
+// to loopbackAddress ranges no other program uses.
+bool enterLoopbackOnly();
+
+// Loopback address n (0-based) of a test program: 127.0.<firstBlock + n / 200>.<2 + n % 200>
+// inside a private namespace. Outside one the range moves with the process id
+// (127.<100 + pid % 100>.<(pid / 100) % 200 + n / 200>.x) to stay clear of other test
+// programs running at the same time.
+std::string loopbackAddress(int n, bool privateNetwork, int firstBlock = 0);
+
 // A child program whose standard output the test reads line by line.
 // The child lives in this process's namespace and is killed by the destructor.
 class Child {

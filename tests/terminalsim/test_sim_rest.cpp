@@ -3,7 +3,6 @@
 
 #include <arpa/inet.h>
 #include <cstring>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,16 +17,12 @@ protected:
     static void SetUpTestSuite() {
         if (!netns::enter(&why_))
             return;
-        const std::string fleet = "/tmp/test_sim_rest_fleet_" + std::to_string(getpid());
-        std::ofstream(fleet) << "[terminal]\n@bind = " << netns::terminalAddress(0)
-                             << "\nDEV_ID = R-\"1\\\n"
-                             << "[terminal]\n@bind = " << netns::terminalAddress(1)
-                             << "\nADDRESS = 192.168.9.9\n";
+        const std::string fleet = "[terminal]\n@bind = " + netns::terminalAddress(0) +
+                                  "\nDEV_ID = R-\"1\\\n"
+                                  "[terminal]\n@bind = " +
+                                  netns::terminalAddress(1) + "\nADDRESS = 192.168.9.9\n";
         sim_ = new netns::Child;
-        if (!sim_->start({TERMINAL_SIM_PATH, "--fleet", fleet}, &why_) ||
-            !sim_->waitForLine("terminal-sim ready", 10000))
-            why_ = "terminal-sim did not start: " + why_;
-        std::remove(fleet.c_str());
+        netns::startSimulator(*sim_, TERMINAL_SIM_PATH, fleet, {}, &why_);
     }
     static void TearDownTestSuite() {
         delete sim_;

@@ -18,44 +18,33 @@ QString dotted(quint32 address) {
 
 } // namespace
 
+template <typename Self, typename Visitor>
+void DeviceInfoResp::Body::fields(Self& self, Visitor& v) {
+    v.visit("device_id", self.device_id);
+    v.visit("total", self.total);
+    v.visit("used", self.used);
+    v.visit("free", self.free);
+    v.visit("wifi_ip", self.wifi_ip);
+    v.visit("mobile_ip", self.mobile_ip);
+    v.visit("battery_val", self.battery_val);
+    v.visit("battery_percent", self.battery_percent);
+    v.visit("route_dev_type", self.route_dev_type);
+    v.visit("route_dev_name", self.route_dev_name);
+    v.visit("net_connect_status", self.net_connect_status);
+    v.visit("gateway", self.gateway);
+    v.visit("dns0", self.dns0);
+    v.visit("dns1", self.dns1);
+    v.visit("eth_ip", self.eth_ip);
+    v.visit("station_id", self.station_id);
+    v.visit("port_id", self.port_id);
+}
+
 void DeviceInfoResp::Body::encode(vo::JsonEncodeVisitor& v) const {
-    v.visit("device_id", device_id);
-    v.visit("total", total);
-    v.visit("used", used);
-    v.visit("free", free);
-    v.visit("wifi_ip", wifi_ip);
-    v.visit("mobile_ip", mobile_ip);
-    v.visit("battery_val", battery_val);
-    v.visit("battery_percent", battery_percent);
-    v.visit("route_dev_type", route_dev_type);
-    v.visit("route_dev_name", route_dev_name);
-    v.visit("net_connect_status", net_connect_status);
-    v.visit("gateway", gateway);
-    v.visit("dns0", dns0);
-    v.visit("dns1", dns1);
-    v.visit("eth_ip", eth_ip);
-    v.visit("station_id", station_id);
-    v.visit("port_id", port_id);
+    fields(*this, v);
 }
 
 void DeviceInfoResp::Body::decode(vo::JsonDecodeVisitor& v) {
-    v.visit("device_id", device_id);
-    v.visit("total", total);
-    v.visit("used", used);
-    v.visit("free", free);
-    v.visit("wifi_ip", wifi_ip);
-    v.visit("mobile_ip", mobile_ip);
-    v.visit("battery_val", battery_val);
-    v.visit("battery_percent", battery_percent);
-    v.visit("route_dev_type", route_dev_type);
-    v.visit("route_dev_name", route_dev_name);
-    v.visit("net_connect_status", net_connect_status);
-    v.visit("gateway", gateway);
-    v.visit("dns0", dns0);
-    v.visit("dns1", dns1);
-    v.visit("eth_ip", eth_ip);
-    v.visit("station_id", station_id);
-    v.visit("port_id", port_id);
+    fields(*this, v);
 }
 
 void DeviceInfoResp::encode(vo::JsonEncodeVisitor& v) const {

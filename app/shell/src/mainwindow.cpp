@@ -179,12 +179,12 @@ void MainWindow::buildToolBar() {
     QToolBar* bar = addToolBar(tr("&Device"));
     bar->setObjectName(QStringLiteral("deviceToolBar"));
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    for (const ActionSpec& spec : kActions) {
-        auto* a = new QAction(QIcon(QLatin1String(spec.icon)), tr(spec.text), this);
-        a->setEnabled(spec.enabledAtStart);
-        connect(a, &QAction::triggered, this, spec.slot);
+    for (const ActionSpec& entry : kActions) {
+        auto* a = new QAction(QIcon(QLatin1String(entry.icon)), tr(entry.text), this);
+        a->setEnabled(entry.enabledAtStart);
+        connect(a, &QAction::triggered, this, entry.slot);
         bar->addAction(a);
-        actions_[size_t(spec.id)] = a;
+        actions_[size_t(entry.id)] = a;
     }
 
     const QFont font(QStringLiteral("黑体"), 16);
@@ -226,8 +226,8 @@ void MainWindow::buildStatusBar() {
 void MainWindow::retranslate() {
     setWindowTitle(tr("AoIP device manager") + QStringLiteral("v") +
                    QLatin1String(tesmo::kVersion));
-    for (const ActionSpec& spec : kActions)
-        actions_[size_t(spec.id)]->setText(tr(spec.text));
+    for (const ActionSpec& entry : kActions)
+        actions_[size_t(entry.id)]->setText(tr(entry.text));
     if (auto* bar = findChild<QToolBar*>(QStringLiteral("deviceToolBar")))
         bar->setWindowTitle(tr("&Device"));
     checkFilesystemAction_->setText(tr("检查文件系统"));
@@ -265,6 +265,8 @@ QVector<DeviceInfo> MainWindow::selectedDevices() const {
 }
 
 void MainWindow::sendScan() {
+    // The scan empties the table: a probe still running must not refill it.
+    probe_->detachRunning();
     discovery_->setDeviceTypeIndex(tabBar_->currentIndex());
     discovery_->setSearchColumn(keywordColumn_->currentIndex());
     discovery_->sendScan();

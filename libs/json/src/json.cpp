@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "vo/encode_handler.h"
 #include "vo/json_convert.h"
@@ -53,10 +54,36 @@ std::string_view textOf(const JsonValue& v) {
     return std::string_view(s, n);
 }
 
-void convert(std::string_view key, const JsonValue& v, std::int32_t& out, bool& emptyNumber) {
+// A JSON number in the integer member's own type: taken as is when it fits exactly,
+// otherwise truncated by the member type's rule.
+template <typename Int> Int integerOfNumber(const JsonValue& v) {
+    if constexpr (std::is_same_v<Int, std::int32_t>) {
+        return v.IsInt() ? v.GetInt() : truncToInt32(v.GetDouble());
+    } else if constexpr (std::is_same_v<Int, std::int64_t>) {
+        return v.IsInt64() ? v.GetInt64() : truncToInt64(v.GetDouble());
+    } else {
+        static_assert(std::is_same_v<Int, std::uint64_t>, "integer members are 32 or 64 bits");
+        return v.IsUint64() ? v.GetUint64() : truncToUint64(v.GetDouble());
+    }
+}
+
+// A non-empty JSON string's leading integer, wrapped into the member's type.
+template <typename Int> Int integerOfText(const JsonValue& v) {
+    const std::int64_t n = leadingInteger(v);
+    if constexpr (std::is_same_v<Int, std::int32_t>) {
+        return low32(n);
+    } else {
+        return static_cast<Int>(n);
+    }
+}
+
+// Every conversion has this signature; only the integer kinds set emptyNumber, when the
+// member held an empty string (the member then keeps its value).
+template <typename Int>
+void convert(std::string_view key, const JsonValue& v, Int& out, bool& emptyNumber) {
     switch (v.GetType()) {
     case rapidjson::kNumberType:
-        out = v.IsInt() ? v.GetInt() : truncToInt32(v.GetDouble());
+        out = integerOfNumber<Int>(v);
         return;
     case rapidjson::kTrueType:
         out = 1;
@@ -69,60 +96,14 @@ void convert(std::string_view key, const JsonValue& v, std::int32_t& out, bool& 
             emptyNumber = true;
             return;
         }
-        out = low32(leadingInteger(v));
+        out = integerOfText<Int>(v);
         return;
     default:
         throwInvalid(key);
     }
 }
 
-void convert(std::string_view key, const JsonValue& v, std::int64_t& out, bool& emptyNumber) {
-    switch (v.GetType()) {
-    case rapidjson::kNumberType:
-        out = v.IsInt64() ? v.GetInt64() : truncToInt64(v.GetDouble());
-        return;
-    case rapidjson::kTrueType:
-        out = 1;
-        return;
-    case rapidjson::kFalseType:
-        out = 0;
-        return;
-    case rapidjson::kStringType:
-        if (v.GetStringLength() == 0) {
-            emptyNumber = true;
-            return;
-        }
-        out = leadingInteger(v);
-        return;
-    default:
-        throwInvalid(key);
-    }
-}
-
-void convert(std::string_view key, const JsonValue& v, std::uint64_t& out, bool& emptyNumber) {
-    switch (v.GetType()) {
-    case rapidjson::kNumberType:
-        out = v.IsUint64() ? v.GetUint64() : truncToUint64(v.GetDouble());
-        return;
-    case rapidjson::kTrueType:
-        out = 1;
-        return;
-    case rapidjson::kFalseType:
-        out = 0;
-        return;
-    case rapidjson::kStringType:
-        if (v.GetStringLength() == 0) {
-            emptyNumber = true;
-            return;
-        }
-        out = static_cast<std::uint64_t>(leadingInteger(v));
-        return;
-    default:
-        throwInvalid(key);
-    }
-}
-
-void convert(std::string_view key, const JsonValue& v, bool& out) {
+void convert(std::string_view key, const JsonValue& v, bool& out, bool& /*emptyNumber*/) {
     switch (v.GetType()) {
     case rapidjson::kNumberType:
         if (!v.IsInt64()) {
@@ -146,7 +127,7 @@ void convert(std::string_view key, const JsonValue& v, bool& out) {
     }
 }
 
-void convert(std::string_view key, const JsonValue& v, std::string& out) {
+void convert(std::string_view key, const JsonValue& v, std::string& out, bool& /*emptyNumber*/) {
     if (!v.IsString()) {
         throwNotString(key);
     }
@@ -221,83 +202,60 @@ const JsonValue* JsonDecodeVisitor::findArray(std::string_view key) const {
     return v;
 }
 
-void JsonDecodeVisitor::visit(std::string_view key, std::int32_t& value) {
+template <typename T> void JsonDecodeVisitor::decodeMember(std::string_view key, T& value) {
     key = stripKeyPrefix(key);
     if (const JsonValue* v = find(key)) {
         convert(key, *v, value, emptyNumber_);
     }
 }
 
-void JsonDecodeVisitor::visit(std::string_view key, std::int64_t& value) {
-    key = stripKeyPrefix(key);
-    if (const JsonValue* v = find(key)) {
-        convert(key, *v, value, emptyNumber_);
-    }
-}
-
-void JsonDecodeVisitor::visit(std::string_view key, std::uint64_t& value) {
-    key = stripKeyPrefix(key);
-    if (const JsonValue* v = find(key)) {
-        convert(key, *v, value, emptyNumber_);
-    }
-}
-
-void JsonDecodeVisitor::visit(std::string_view key, bool& value) {
-    key = stripKeyPrefix(key);
-    if (const JsonValue* v = find(key)) {
-        convert(key, *v, value);
-    }
-}
-
-void JsonDecodeVisitor::visit(std::string_view key, std::string& value) {
-    key = stripKeyPrefix(key);
-    if (const JsonValue* v = find(key)) {
-        convert(key, *v, value);
-    }
-}
-
-void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<int>& value) {
+template <typename T>
+void JsonDecodeVisitor::decodeOptional(std::string_view key, std::shared_ptr<T>& value) {
     key = stripKeyPrefix(key);
     const JsonValue* v = find(key);
     if (v == nullptr) {
         return;
     }
     if (!value) {
-        value = std::make_shared<int>(0);
+        value = std::make_shared<T>();
     }
     emptyNumber_ = false;
-    std::int32_t n = *value;
-    convert(key, *v, n, emptyNumber_);
-    *value = n;
+    convert(key, *v, *value, emptyNumber_);
     if (emptyNumber_) {
         value.reset();
     }
 }
 
+void JsonDecodeVisitor::visit(std::string_view key, std::int32_t& value) {
+    decodeMember(key, value);
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::int64_t& value) {
+    decodeMember(key, value);
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::uint64_t& value) {
+    decodeMember(key, value);
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, bool& value) {
+    decodeMember(key, value);
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::string& value) {
+    decodeMember(key, value);
+}
+
+void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<int>& value) {
+    decodeOptional(key, value);
+}
+
 void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<std::string>& value) {
-    key = stripKeyPrefix(key);
-    const JsonValue* v = find(key);
-    if (v == nullptr) {
-        return;
-    }
-    if (!value) {
-        value = std::make_shared<std::string>();
-    }
-    emptyNumber_ = false;
-    convert(key, *v, *value);
+    decodeOptional(key, value);
 }
 
 void JsonDecodeVisitor::visit(std::string_view key, std::shared_ptr<bool>& value) {
-    key = stripKeyPrefix(key);
-    const JsonValue* v = find(key);
-    if (v == nullptr) {
-        return;
-    }
-    if (!value) {
-        value = std::make_shared<bool>(false);
-    }
-    emptyNumber_ = false;
-    convert(key, *v, *value);
+    decodeOptional(key, value);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -34,8 +34,7 @@ int pelzo_src_imp::openUrl(const std::string& url) {
         // The schedule of an earlier, finished playback is stale: catching up on it
         // would burst the first frames of the new input out at once.
         pacer_.restart();
-        pacingTimer_ = loop->startTimer(kPacingIntervalMs);
-        pacingTimer_->timeout.connect(this, [this] { pacingStep(); });
+        startPacing(loop);
     }
     return 0;
 }
@@ -46,6 +45,11 @@ void pelzo_src_imp::destroy() {
     lumo::DeleteLater()(this);
 }
 
+void pelzo_src_imp::startPacing(lumo::EventLoopImpl* loop) {
+    pacingTimer_ = loop->startTimer(kPacingIntervalMs);
+    pacingTimer_->timeout.connect(this, [this] { pacingStep(); });
+}
+
 void pelzo_src_imp::stopPacing() {
     if (pacingTimer_) {
         pacingTimer_->stop();
@@ -54,7 +58,23 @@ void pelzo_src_imp::stopPacing() {
 }
 
 void pelzo_src_imp::pacingStep() {
-    pacer_.step(lumo::currentTimeMs(), [this] { return produceFrame(); });
+    const int64_t now = lumo::currentTimeMs();
+    pacer_.step(now, [this] { return produceFrame(); });
+    if (!pacingTimer_) {
+        return;
+    }
+    // The schedule is anchored when a step runs, which may be a little after the tick's
+    // deadline. A tick landing just before the next frame is due would hold that frame
+    // back a whole tick, every tick; restart the timer so its ticks never come early.
+    // Inside its own handler the timer still shows the deadline that fired.
+    int64_t nextTick = pacingTimer_->deadline();
+    if (nextTick <= now) {
+        nextTick += pacingTimer_->interval();
+    }
+    if (nextTick < pacer_.nextFrameTime()) {
+        pacingTimer_->stop();
+        startPacing(lumo::EventLoopImpl::current());
+    }
 }
 
 bool pelzo_src_imp::produceFrame() {

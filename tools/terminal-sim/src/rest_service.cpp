@@ -15,20 +15,10 @@ namespace sim {
 namespace {
 
 int openListener(const std::string& address, int port, std::string* error) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-        *error = "not an IPv4 address: " + address;
+    sockaddr_in a;
+    const int fd = openSocket(SOCK_STREAM, address, port, &a, error);
+    if (fd < 0)
         return -1;
-    }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *error = std::string("socket: ") + std::strerror(errno);
-        return -1;
-    }
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
         *error = "listen " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
         close(fd);

@@ -44,6 +44,10 @@ struct DeviceInfoResp : ReplyBase {
 
         void encode(vo::JsonEncodeVisitor& v) const override;
         void decode(vo::JsonDecodeVisitor& v) override;
+
+    private:
+        // The field list, once for both directions.
+        template <typename Self, typename Visitor> static void fields(Self& self, Visitor& v);
     };
     Body value;
 
@@ -126,7 +130,7 @@ public:
     // The dialog of the latest run while it lives (it deletes itself after the last reply).
     IFaceDlg* dialog() const { return dialog_; }
     // Keeps a run still under way from adding rows: for anything that empties the table
-    // for new results (a new probe does it itself; the datagram scan should too).
+    // for new results (a new probe does it itself; the datagram scan does it too).
     void detachRunning();
 
 public slots:

@@ -227,6 +227,11 @@ public:
     void pushRoot() { stack_.push_back(&document_); }
 
 private:
+    // The scalar member named key, when present, converted into value.
+    template <typename T> void decodeMember(std::string_view key, T& value);
+    // The optional member named key: left null when absent, made when present, and null
+    // again when an integer member held an empty string.
+    template <typename T> void decodeOptional(std::string_view key, std::shared_ptr<T>& value);
     // The member's value, or null when the top is not an object, the key (after the prefix
     // rule) is absent or the value is JSON null.
     const JsonValue* find(std::string_view key) const;

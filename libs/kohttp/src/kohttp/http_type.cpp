@@ -99,11 +99,11 @@ bool parseRangeHeader(std::string_view value, std::size_t maxRanges,
     }
     pieces[0] = first[1];
     for (std::string_view piece : pieces) {
-        std::string_view spec = detail::trim(piece);
-        if (spec.empty()) {
+        std::string_view rangeText = detail::trim(piece);
+        if (rangeText.empty()) {
             return false;
         }
-        auto parts = detail::split(spec, '-');
+        auto parts = detail::split(rangeText, '-');
         ByteRange range;
         if (parts[0].empty()) {
             range.start = parts.size() > 1 ? -parseDecimal(parts[1]) : 0;

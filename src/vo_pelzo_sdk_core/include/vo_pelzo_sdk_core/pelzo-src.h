@@ -64,6 +64,7 @@ private:
     // Releases one frame; false when playback ended without loop.
     bool produceFrame();
     void release(const AudioFrame& frame);
+    void startPacing(lumo::EventLoopImpl* loop);
     void stopPacing();
 
     ContextPlayer player_;
