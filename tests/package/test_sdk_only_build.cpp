@@ -1,0 +1,103 @@
+// The tree without the program: configured with TESMO_BUILD_APP=OFF while Qt is hidden
+// from CMake, so any folder that still reaches for Qt (a find_package, a Qt5:: target, a
+// program library) fails here. The tree builds, its tests are the Qt-free ones, and one
+// of them runs. The folder lies beside this build tree, so that the compile commands
+// are this tree's and ccache serves most objects; it is removed afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+int run(const std::string& command, std::string* output = nullptr) {
+    std::string out;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buf[4096];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        out.append(buf, n);
+    const int status = ::pclose(pipe);
+    if (output)
+        *output = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The last lines of a long output, where a build says what went wrong.
+std::string tail(const std::string& text, size_t chars = 6000) {
+    return text.size() > chars ? "..." + text.substr(text.size() - chars) : text;
+}
+
+struct SiblingDir {
+    SiblingDir() {
+        std::string templ =
+            (fs::path(env("TESMO_BINARY_DIR")).parent_path() / "sdk-only-XXXXXX").string();
+        if (::mkdtemp(templ.data()))
+            path = templ;
+    }
+    ~SiblingDir() {
+        std::error_code ec;
+        if (!path.empty())
+            fs::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+TEST(SdkOnlyBuild, ConfiguresBuildsAndTestsWithoutQt) {
+    SiblingDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::string out;
+    const std::string configure =
+        quote(CMAKE_COMMAND_PATH) + " -S " + quote(env("TESMO_SOURCE_DIR")) + " -B " +
+        quote(dir.path) + " -G " + quote(GENERATOR) +
+        " -DCMAKE_BUILD_TYPE=" BUILD_TYPE " -DCMAKE_C_COMPILER=" + quote(C_COMPILER) +
+        " -DCMAKE_CXX_COMPILER=" + quote(CXX_COMPILER) +
+        " -DTESMO_WERROR=" WERROR " -DTESMO_BUILD_APP=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt5=ON";
+    ASSERT_EQ(run(configure, &out), 0) << configure << "\n" << tail(out);
+
+    ASSERT_EQ(run(quote(CMAKE_COMMAND_PATH) + " --build " + quote(dir.path) + " -j 2", &out), 0)
+        << tail(out);
+    // What an integrator gets, and nothing of the program.
+    for (const char* file :
+         {"src/vo_pelzo_sdk_core/libvoPelzoSdk.so.1", "tools/pelzo-play/pelzo-play",
+          "tools/terminal-sim/terminal-sim", "tests/sdk/test_sdk_api"})
+        EXPECT_TRUE(fs::exists(fs::path(dir.path) / file)) << file;
+    EXPECT_FALSE(fs::exists(fs::path(dir.path) / "app"));
+    // No link line of any generator names a Qt library.
+    std::string linked;
+    run("grep -rls --include=build.ninja --include=link.txt libQt5 " + quote(dir.path), &linked);
+    EXPECT_EQ(linked, "");
+
+    ASSERT_EQ(run("cd " + quote(dir.path) + " && " + quote(CTEST_COMMAND_PATH) + " -N", &out), 0);
+    EXPECT_NE(out.find("test_sdk_api"), std::string::npos) << out;
+    EXPECT_NE(out.find("json_test"), std::string::npos) << out;
+    for (const char* qtTest : {"shell_", "test_devicesmodel", "rest_test", "test_packages"})
+        EXPECT_EQ(out.find(qtTest), std::string::npos) << qtTest << "\n" << out;
+    EXPECT_EQ(run("cd " + quote(dir.path) + " && " + quote(CTEST_COMMAND_PATH) +
+                      " -R '^(json_test|pelzo_wire_test)$' --output-on-failure",
+                  &out),
+              0)
+        << out;
+}
+
+} // namespace
