@@ -237,6 +237,20 @@ TEST_F(Packages, UnpackedProgramPrintsItsVersion) {
     EXPECT_EQ(out, kVersion + "\n");
 }
 
+// The command-line program ships in the tesmo-man package with its man page.
+TEST_F(Packages, UnpackedCommandLineProgramAnswersHelp) {
+#ifndef HAVE_TESMO_CLI
+    GTEST_SKIP() << "tesmo-cli is not part of this tree";
+#endif
+    for (const char* file : {"/usr/bin/tesmo-cli", "/usr/share/man/man1/tesmo-cli.1.gz"})
+        EXPECT_TRUE(fs::exists(root_ + file)) << file;
+    std::string out;
+    EXPECT_EQ(
+        run("env " + programEnv() + " " + quote(root_ + "/usr/bin/tesmo-cli") + " --help", &out), 0)
+        << out;
+    EXPECT_TRUE(contains(out, "tesmo-cli")) << out;
+}
+
 // Nothing beside the unpacked executable: the translations come from the tree's data
 // folder, and the log goes to the user's data folder, never into bin.
 TEST_F(Packages, UnpackedProgramFindsItsTranslationsAndLogsIntoTheUsersFolder) {
