@@ -2,7 +2,7 @@
 // from CMake, so any folder that still reaches for Qt (a find_package, a Qt5:: target, a
 // program library) fails here. The tree builds, its tests are the Qt-free ones, and one
 // of them runs. The folder lies beside this build tree, so that the compile commands
-// are this tree's and ccache serves most objects; it is removed afterwards.
+// are this tree's and ccache serves most objects.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -48,12 +48,16 @@ std::string tail(const std::string& text, size_t chars = 6000) {
     return text.size() > chars ? "..." + text.substr(text.size() - chars) : text;
 }
 
+// "<this build folder>-sdk-only" beside this build tree, emptied before and removed
+// after. A fixed name keeps the paths that compile definitions carry the same from run
+// to run, so those objects come from ccache too.
 struct SiblingDir {
-    SiblingDir() {
-        std::string templ =
-            (fs::path(env("TESMO_BINARY_DIR")).parent_path() / "sdk-only-XXXXXX").string();
-        if (::mkdtemp(templ.data()))
-            path = templ;
+    SiblingDir() : path(env("TESMO_BINARY_DIR") + "-sdk-only") {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+        fs::create_directories(path, ec);
+        if (ec)
+            path.clear();
     }
     ~SiblingDir() {
         std::error_code ec;
