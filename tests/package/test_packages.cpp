@@ -220,6 +220,18 @@ TEST_F(Packages, ControlDataCarriesTheComputedDependencies) {
     EXPECT_EQ(field(kSdkPackage, "Section"), "libs");
 }
 
+// apt can install the three together on this system: every dependency names a real
+// package in a version it has (simulated, nothing changes).
+TEST_F(Packages, AptWouldInstallThemTogether) {
+    std::string files;
+    for (const auto& [name, deb] : debs_)
+        files += " " + quote(deb);
+    std::string out;
+    EXPECT_EQ(run("apt-get install --simulate --no-install-recommends" + files, &out), 0) << out;
+    for (const auto& [name, deb] : debs_)
+        EXPECT_TRUE(contains(out, "Conf " + name + " (" + kVersion)) << name << "\n" << out;
+}
+
 TEST_F(Packages, LintianFindsNoErrors) {
     std::string files;
     for (const auto& [name, deb] : debs_)
