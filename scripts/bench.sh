@@ -64,17 +64,23 @@ awk '
     for (i = 2; i <= NF; i++) if (index($i, key "=") == 1) return substr($i, length(key) + 2)
     return ""
   }
+  function add(b, m, r, g, ok) {
+    bench[n] = b; measure[n] = m; ratio[n] = r; goal[n] = g; met[n] = ok; n++
+    if (length(b) > wb) wb = length(b)
+    if (length(m) > wm) wm = length(m)
+  }
+  BEGIN { n = 0; wb = length("benchmark"); wm = length("measure") }
+  $2 ~ /^FAILED/ { s = $2; sub(/^FAILED\(exit=/, "", s); sub(/\)$/, "", s)
+                   add($1, "(failed with exit status " s ")", "-", "-", "no"); next }
+  $2 == "NONE"   { add($1, "(printed no result)", "-", "-", "-"); next }
   {
-    bench = $1
-    if ($2 ~ /^FAILED/) { sub(/^FAILED\(exit=/, "", $2); sub(/\)$/, "", $2)
-      row[n++] = sprintf("%-14s %-62s %8s %8s %s", bench, "(failed with exit status " $2 ")", "-", "-", "no"); next }
-    if ($2 == "NONE") { row[n++] = sprintf("%-14s %-62s %8s %8s %s", bench, "(printed no result)", "-", "-", "-"); next }
-    measure = $0; sub(/.* measure=/, "", measure)
-    ratio = field("ratio"); if (ratio != "-") ratio = ratio "x"
-    row[n++] = sprintf("%-14s %-62s %8s %8s %s", bench, measure, ratio, field("goal"), field("met"))
+    m = $0; sub(/.* measure=/, "", m)
+    r = field("ratio"); if (r != "-") r = r "x"
+    add($1, m, r, field("goal"), field("met"))
   }
   END {
-    printf "%-14s %-62s %8s %8s %s\n", "benchmark", "measure", "ratio", "goal", "met"
-    for (i = 0; i < n; i++) print row[i]
+    fmt = "%-" wb "s  %-" wm "s  %9s  %7s  %s\n"
+    printf fmt, "benchmark", "measure", "ratio", "goal", "met"
+    for (i = 0; i < n; i++) printf fmt, bench[i], measure[i], ratio[i], goal[i], met[i]
   }' "$results"
 exit $failed
