@@ -3,13 +3,13 @@
 // temporary root and used from there. The programs run in a private network namespace
 // (their servers and the simulated terminal cannot meet anything else).
 #include "audio_fixtures.h"
+#include "command.h"
 #include "netns.h"
 #include "pelzo_terminal.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,7 +17,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -25,38 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using command::env;
+using command::quote;
+using command::run;
+
 const bool gPrivateNetwork = netns::enterLoopbackOnly();
 
 const std::string kVersion = TESMO_VERSION;
 const std::string kSdkPackage = SDK_PACKAGE;
-
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// Runs a shell command; returns its exit status and its standard output and error.
-int run(const std::string& command, std::string* output = nullptr) {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buf[4096];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    const int status = ::pclose(pipe);
-    if (output)
-        *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -109,6 +84,13 @@ protected:
         run("dpkg-deb -f " + quote(debs_.at(package)) + " " + name, &value);
         value.erase(value.find_last_not_of("\n") + 1);
         return value;
+    }
+    // Every package file, quoted, each after a blank.
+    static std::string allDebs() {
+        std::string files;
+        for (const auto& [name, deb] : debs_)
+            files += " " + quote(deb);
+        return files;
     }
     static std::string libDir() { return root_ + "/usr/" + INSTALL_LIBDIR; }
     // The environment of a program run from the unpacked root: its library, and a
@@ -223,21 +205,16 @@ TEST_F(Packages, ControlDataCarriesTheComputedDependencies) {
 // apt can install the three together on this system: every dependency names a real
 // package in a version it has (simulated, nothing changes).
 TEST_F(Packages, AptWouldInstallThemTogether) {
-    std::string files;
-    for (const auto& [name, deb] : debs_)
-        files += " " + quote(deb);
     std::string out;
-    EXPECT_EQ(run("apt-get install --simulate --no-install-recommends" + files, &out), 0) << out;
+    EXPECT_EQ(run("apt-get install --simulate --no-install-recommends" + allDebs(), &out), 0)
+        << out;
     for (const auto& [name, deb] : debs_)
         EXPECT_TRUE(contains(out, "Conf " + name + " (" + kVersion)) << name << "\n" << out;
 }
 
 TEST_F(Packages, LintianFindsNoErrors) {
-    std::string files;
-    for (const auto& [name, deb] : debs_)
-        files += " " + quote(deb);
     std::string out;
-    EXPECT_EQ(run("lintian --fail-on error" + files, &out), 0) << out;
+    EXPECT_EQ(run("lintian --fail-on error" + allDebs(), &out), 0) << out;
     EXPECT_FALSE(contains(out, "\nE: ") || out.rfind("E: ", 0) == 0) << out;
 }
 

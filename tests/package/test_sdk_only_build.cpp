@@ -3,45 +3,20 @@
 // program library) fails here. The tree builds, its tests are the Qt-free ones, and one
 // of them runs. The folder lies beside this build tree, so that the compile commands
 // are this tree's and ccache serves most objects.
+#include "command.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-int run(const std::string& command, std::string* output = nullptr) {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buf[4096];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    const int status = ::pclose(pipe);
-    if (output)
-        *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using command::env;
+using command::quote;
+using command::run;
 
 // The last lines of a long output, where a build says what went wrong.
 std::string tail(const std::string& text, size_t chars = 6000) {

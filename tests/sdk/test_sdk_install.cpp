@@ -6,12 +6,11 @@
 #include "sdk_test_support.h"
 
 #include "audio_fixtures.h"
+#include "command.h"
 #include "pelzo_terminal.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,28 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using command::env;
+using command::run;
+
 const bool gPrivateNetwork = netns::enterLoopbackOnly();
-
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// Runs a shell command; returns its exit status and standard output (and error).
-int run(const std::string& command, std::string* output = nullptr) {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buf[4096];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    const int status = ::pclose(pipe);
-    if (output)
-        *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class SdkInstall : public ::testing::Test {
 protected:
