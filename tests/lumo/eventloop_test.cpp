@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <sys/resource.h>
@@ -183,6 +185,181 @@ TEST_F(Loop, QuitFromHandlerEndsExecAfterOneMorePass) {
         loop.exec();
         EXPECT_EQ(poller.timeouts.size(), 4u);
     });
+}
+
+// --- the loop's own clock ------------------------------------------------------------
+
+std::atomic<std::int64_t> gLoopNowUs{0};
+std::int64_t fakeLoopNowUs() {
+    return gLoopNowUs.load();
+}
+
+// Records the time-outs in microseconds, as the loop hands them over; never waits.
+class MicroPoller final : public lumo::IPoller {
+public:
+    void poll(int) override { ADD_FAILURE() << "the loop asks for microseconds"; }
+    void pollUs(std::int64_t timeoutUs) override {
+        timeouts.push_back(timeoutUs);
+        inner.poll(0);
+    }
+    bool doRegister(IPollable* p) override { return inner.doRegister(p); }
+    bool doUnregister(IPollable* p) override { return inner.doUnregister(p); }
+    std::vector<std::int64_t> timeouts;
+    lumo::PollPoller inner;
+};
+
+// Both clocks replaced: the wall clock (what callers see) and the loop's own.
+class LoopClock : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gNow = 1'700'000'000'000;
+        gLoopNowUs = 5'000'000'000; // an uptime, far from the wall clock's values
+        lumo::setTimeSource(&fakeNow);
+        lumo::setLoopClockSource(&fakeLoopNowUs);
+    }
+    void TearDown() override {
+        lumo::setLoopClockSource(nullptr);
+        lumo::setTimeSource(nullptr);
+    }
+    template <class Poller> void run(const std::function<void(EventLoopImpl&, Poller&)>& body) {
+        std::thread t([&] {
+            auto* loop = EventLoopImpl::current();
+            auto poller = std::make_unique<Poller>();
+            auto* rec = poller.get();
+            loop->setPoller(std::move(poller));
+            body(*loop, *rec);
+        });
+        t.join();
+    }
+};
+
+TEST_F(LoopClock, PollWaitsToTheMicrosecond) {
+    run<MicroPoller>([&](EventLoopImpl& loop, MicroPoller& poller) {
+        const std::int64_t start = gLoopNowUs;
+        auto timer = loop.startTimerAt(start + 2500, 0);
+        int fired = 0;
+        timer->timeout.connect(nullptr, [&] { ++fired; });
+        EXPECT_EQ(timer->deadlineUs(), start + 2500);
+        EXPECT_EQ(timer->deadline(), (start + 2500) / 1000);
+        loop.processOnce();
+        EXPECT_EQ(poller.timeouts.back(), 2500);
+        EXPECT_EQ(loop.lastPollTimeoutUs(), 2500);
+        EXPECT_EQ(loop.lastPollTimeout(), 3) << "in ms, rounded up";
+        gLoopNowUs = start + 2499;
+        loop.processOnce();
+        EXPECT_EQ(fired, 0);
+        EXPECT_EQ(poller.timeouts.back(), 1);
+        gLoopNowUs = start + 2500;
+        loop.processOnce();
+        EXPECT_EQ(fired, 1);
+        EXPECT_EQ(poller.timeouts.back(), 1'000'000) << "nothing armed: a second";
+    });
+}
+
+// A poller that only knows milliseconds is never woken before a deadline.
+TEST_F(LoopClock, MillisecondPollerGetsTheTimeoutRoundedUp) {
+    run<RecordingPoller>([&](EventLoopImpl& loop, RecordingPoller& poller) {
+        const std::int64_t cases[][2] = {{2500, 3}, {2000, 2}, {1, 1}, {999'999, 1000}};
+        for (const auto& c : cases) {
+            auto timer = loop.startTimerAt(gLoopNowUs + c[0], 0);
+            loop.processOnce();
+            EXPECT_EQ(poller.timeouts.back(), c[1]) << c[0];
+            timer->stop();
+            gLoopNowUs += c[0];
+            loop.processOnce();
+        }
+    });
+}
+
+// The wall clock jumps an hour either way; timers on the loop clock neither fire early
+// nor stall, and repeating ones keep their exact period.
+TEST_F(LoopClock, WallClockStepsMoveNoTimer) {
+    run<MicroPoller>([&](EventLoopImpl& loop, MicroPoller&) {
+        const std::int64_t start = gLoopNowUs;
+        auto repeating = loop.startTimer(20);
+        std::vector<std::int64_t> shots;
+        repeating->timeout.connect(nullptr, [&] { shots.push_back(gLoopNowUs - start); });
+        for (std::int64_t step : {-3'600'000, 3'600'000, -150}) {
+            gNow += step;
+            gLoopNowUs += 19'999;
+            loop.processOnce();
+            gLoopNowUs += 1;
+            loop.processOnce();
+        }
+        EXPECT_EQ(shots, (std::vector<std::int64_t>{20'000, 40'000, 60'000}));
+        EXPECT_EQ(repeating->deadlineUs(), start + 80'000);
+    });
+}
+
+// Timers due at the same microsecond fire in the same pass, in one stable order, pass
+// after pass; deadlines apart by less than a millisecond keep their order.
+TEST_F(LoopClock, TimersKeepOrderWithEqualDeadlines) {
+    run<MicroPoller>([&](EventLoopImpl& loop, MicroPoller&) {
+        const std::int64_t start = gLoopNowUs;
+        std::vector<std::shared_ptr<lumo::Timer>> same;
+        std::vector<const lumo::Timer*> fired;
+        for (int i = 0; i < 4; ++i) {
+            same.push_back(loop.startTimerAt(start + 20'000, 20'000));
+            const lumo::Timer* raw = same.back().get();
+            same.back()->timeout.connect(nullptr, [&fired, raw] { fired.push_back(raw); });
+        }
+        std::vector<const lumo::Timer*> first;
+        for (int pass = 1; pass <= 5; ++pass) {
+            gLoopNowUs = start + pass * 20'000;
+            fired.clear();
+            loop.processOnce();
+            ASSERT_EQ(fired.size(), 4u) << "pass " << pass;
+            if (first.empty())
+                first = fired;
+            EXPECT_EQ(fired, first) << "pass " << pass;
+        }
+        // The bucket order is the documented one: ascending timer address.
+        EXPECT_TRUE(std::is_sorted(first.begin(), first.end(), std::less<const lumo::Timer*>()));
+        for (auto& t : same)
+            t->stop();
+
+        std::vector<int> order;
+        auto c = loop.startTimerAt(gLoopNowUs + 300, 0);
+        auto a = loop.startTimerAt(gLoopNowUs + 100, 0);
+        auto b = loop.startTimerAt(gLoopNowUs + 200, 0);
+        a->timeout.connect(nullptr, [&] { order.push_back(1); });
+        b->timeout.connect(nullptr, [&] { order.push_back(2); });
+        c->timeout.connect(nullptr, [&] { order.push_back(3); });
+        gLoopNowUs += 1000;
+        loop.processOnce();
+        EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    });
+}
+
+// The real clocks on an idle loop: a timer set 2.5 ms ahead never fires early, and
+// typically within a millisecond of its deadline. One run may be held up by other work
+// on the machine, so the median of many is what counts.
+TEST(LoopClockReal, TimerFiresWhenDueOnAnIdleLoop) {
+    std::vector<std::int64_t> delays;
+    std::thread([&] {
+        auto* loop = EventLoopImpl::current();
+        // Each shot arms the next from its handler, so the loop never waits out the
+        // idle second in between.
+        std::shared_ptr<lumo::Timer> timer;
+        std::function<void()> arm = [&] {
+            const std::int64_t armed = lumo::loopClockUs();
+            timer = loop->startTimerAt(armed + 2500, 0);
+            timer->timeout.connect(nullptr, [&, armed] {
+                delays.push_back(lumo::loopClockUs() - armed);
+                arm();
+            });
+        };
+        arm();
+        while (delays.size() < 41)
+            loop->processOnce();
+    }).join();
+    for (std::int64_t d : delays)
+        EXPECT_GE(d, 2500) << "fired early";
+    std::sort(delays.begin(), delays.end());
+    const std::int64_t median = delays[delays.size() / 2];
+    EXPECT_LE(median, 3500) << "median delay " << median << " us";
+    std::printf("timer set 2500 us ahead fired after %lld us (median of %zu)\n",
+                static_cast<long long>(median), delays.size());
 }
 
 // A pipe or socket end with scripted handlers.

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <vector>
+
 namespace {
 
 using lumo::EventLoopImpl;
@@ -115,6 +118,58 @@ TEST(Udp, SendToReachesThePeerAndCloseIsOnce) {
 }
 
 // Loop-bound objects refuse to be used from another thread instead of racing.
+// One datagram to many destinations, more than one batch of them: each gets it whole, in
+// order, and destinations the system refuses (port 0 here) cost the others nothing, in
+// the middle of a batch, at its end and at the very start.
+TEST(Udp, SendToEachGoesOnPastRefusedDestinations) {
+    onFreshLoop([&](EventLoopImpl& loop) {
+        auto socket = loop.udpSetup("127.0.0.1", 0, nullptr);
+        ASSERT_TRUE(socket);
+        constexpr int kReceivers = 3;
+        int rx[kReceivers];
+        std::vector<sockaddr_in> to;
+        for (int& fd : rx)
+            fd = boundClient();
+        const std::set<std::size_t> refused = {0, 70, 127, 149};
+        for (std::size_t i = 0; i < 150; ++i)
+            to.push_back(nettest::loopback(refused.count(i) ? 0 : nettest::localPortOf(rx[i % 3])));
+        const std::string payload("audio\0packet", 12);
+        std::vector<int> results(to.size(), 12345);
+        EXPECT_EQ(socket->sendToEach(to.data(), to.size(), payload.data(), int(payload.size()),
+                                     results.data()),
+                  to.size() - refused.size());
+        int expected[kReceivers] = {};
+        for (std::size_t i = 0; i < to.size(); ++i) {
+            EXPECT_EQ(results[i], refused.count(i) ? -1 : int(payload.size())) << i;
+            expected[i % 3] += refused.count(i) ? 0 : 1;
+        }
+        for (int r = 0; r < kReceivers; ++r) {
+            int got = 0;
+            char buf[64];
+            ssize_t n = 0;
+            while ((n = ::recv(rx[r], buf, sizeof buf, MSG_DONTWAIT)) >= 0) {
+                EXPECT_EQ(std::string(buf, std::size_t(n)), payload);
+                ++got;
+            }
+            EXPECT_EQ(got, expected[r]) << r;
+            ::close(rx[r]);
+        }
+        // Without results, and to nobody.
+        EXPECT_EQ(socket->sendToEach(to.data(), 2, payload.data(), int(payload.size()), nullptr),
+                  1u);
+        EXPECT_EQ(socket->sendToEach(to.data(), 0, payload.data(), int(payload.size()), nullptr),
+                  0u);
+        // A closed socket sends nothing and says so for every destination.
+        socket->close();
+        loop.processOnce();
+        results.assign(3, 0);
+        EXPECT_EQ(socket->sendToEach(to.data() + 1, 3, payload.data(), int(payload.size()),
+                                     results.data()),
+                  0u);
+        EXPECT_EQ(results, std::vector<int>(3, -1));
+    });
+}
+
 TEST(UdpDeathTest, UseOffTheLoopThreadAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(

@@ -10,7 +10,8 @@ namespace lumo {
 
 namespace {
 std::atomic<TimeSource> gTimeSource{nullptr};
-}
+std::atomic<LoopClockSource> gLoopClockSource{nullptr};
+} // namespace
 
 std::int64_t wallClockMs() {
     return compat::localWallClockMs();
@@ -23,6 +24,18 @@ std::int64_t currentTimeMs() {
 
 void setTimeSource(TimeSource source) {
     gTimeSource.store(source, std::memory_order_release);
+}
+
+std::int64_t loopClockUs() {
+    if (const LoopClockSource loop = gLoopClockSource.load(std::memory_order_acquire))
+        return loop();
+    if (const TimeSource wall = gTimeSource.load(std::memory_order_acquire))
+        return wall() * 1000;
+    return compat::monotonicUs();
+}
+
+void setLoopClockSource(LoopClockSource source) {
+    gLoopClockSource.store(source, std::memory_order_release);
 }
 
 Object::Object() : createdAt_(currentTimeMs()) {}

@@ -90,6 +90,10 @@ public:
     virtual bool doRegister(IPollable* pollable) = 0;
     /// Stops watching `pollable`.
     virtual bool doUnregister(IPollable* pollable) = 0;
+    /// Waits up to `timeoutUs` microseconds and dispatches readiness; the loop calls this
+    /// one. A poller that only knows milliseconds gets the time-out rounded up, so it
+    /// never wakes before a deadline.
+    virtual void pollUs(std::int64_t timeoutUs) { poll(int((timeoutUs + 999) / 1000)); }
 };
 
 /// A loop timer. Armed when created; the loop holds it until it fired for the last time
@@ -99,17 +103,23 @@ public:
     ~Timer() override = default;
     /// The timer never fires again.
     virtual void stop() = 0;
-    /// Next deadline in ms of currentTimeMs().
+    /// Next deadline in ms of the loop clock (loopClockUs() / 1000).
     virtual std::int64_t deadline() const = 0;
     /// Repeat interval in ms; 0 for a single shot.
     virtual std::int64_t interval() const = 0;
+    /// Next deadline in microseconds of loopClockUs(), as the loop keeps it.
+    virtual std::int64_t deadlineUs() const = 0;
+    /// Repeat interval in microseconds; 0 for a single shot.
+    virtual std::int64_t intervalUs() const = 0;
 
     /// Emitted when the timer fires.
     Signal<> timeout;
 };
 
 /// The event loop of one thread: timers, the poller with its registered sockets and the
-/// deferred deletions, run pass by pass.
+/// deferred deletions, run pass by pass. Deadlines and poll time-outs are kept in
+/// microseconds of loopClockUs() (monotonic), so a timer fires when it is due rather than
+/// on the next millisecond, and wall-clock steps do not move it.
 class EventLoopImpl {
 public:
     /// The calling thread's loop, created on first use. Thread-safe (per thread).
@@ -139,6 +149,9 @@ public:
     /// A single-shot timer after `delayMs` calling `callback` under `context` (may be
     /// null): destroying the context first removes the callback. Loop thread only.
     std::shared_ptr<Timer> singleShot(int delayMs, Object* context, std::function<void()> callback);
+    /// A timer first due at `deadlineUs` of loopClockUs(), then every `intervalUs` (0: a
+    /// single shot). For schedules finer than a millisecond. Loop thread only.
+    std::shared_ptr<Timer> startTimerAt(std::int64_t deadlineUs, std::int64_t intervalUs);
 
     /// Registers a socket's pollable: it is polled until `closed` is emitted, then leaves
     /// the poller at once and is dropped (descriptor closed) at the end of that pass.
@@ -150,8 +163,10 @@ public:
     void setPoller(std::unique_ptr<IPoller> poller);
     IPoller* poller() const { return poller_.get(); }
 
-    /// The time-out handed to the poller by the latest pass.
-    int lastPollTimeout() const { return lastTimeout_; }
+    /// The time-out handed to the poller by the latest pass, in ms rounded up.
+    int lastPollTimeout() const { return int((lastTimeoutUs_ + 999) / 1000); }
+    /// The same in microseconds.
+    std::int64_t lastPollTimeoutUs() const { return lastTimeoutUs_; }
     /// Number of armed timers (stopped ones included until their deadline).
     std::size_t timerCount() const;
     /// Number of registered sockets.
@@ -166,16 +181,17 @@ public:
 
 private:
     EventLoopImpl();
-    int timerPass(std::int64_t now, int& work);
-    std::shared_ptr<Timer> arm(std::int64_t delay, std::int64_t interval);
+    // Fires the due timers at `nowUs`; returns the poll time-out in microseconds.
+    std::int64_t timerPass(std::int64_t nowUs, int& work);
+    std::shared_ptr<Timer> armAt(std::int64_t deadlineUs, std::int64_t intervalUs);
 
     using Bucket = std::map<TimerImpl*, std::shared_ptr<TimerImpl>>;
 
     std::thread::id thread_;
     bool quit_ = false;
     bool idle_ = false;
-    int lastTimeout_ = 0;
-    std::int64_t lastNow_ = 0;
+    std::int64_t lastTimeoutUs_ = 0;
+    std::int64_t lastNowUs_ = 0;
     std::unique_ptr<IPoller> poller_;
     std::map<Object*, std::shared_ptr<IPollable>> pollables_;
     std::set<Object*> removals_;

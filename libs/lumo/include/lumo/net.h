@@ -8,6 +8,7 @@
 
 #include "lumo/object.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -120,6 +121,12 @@ public:
     /// Sends one datagram to `ip`:`port` (host order); returns the bytes sent or -1.
     virtual int sendTo(std::uint32_t ip, std::uint16_t port, const char* data, int len) = 0;
     virtual void close() = 0;
+    /// Sends the same datagram to each of the `count` addresses `to`, in that order, a
+    /// batch of them per system call. A destination the system refuses does not hold up
+    /// the ones after it. When `results` is not null, results[i] gets the bytes sent to
+    /// to[i], or -1. Returns how many destinations took the datagram.
+    virtual std::size_t sendToEach(const sockaddr_in* to, std::size_t count, const char* data,
+                                   int len, int* results) = 0;
 
     /// A datagram: sender IPv4 and port in host order, payload. Datagrams longer than
     /// kMaxDatagram are dropped, never delivered cut.

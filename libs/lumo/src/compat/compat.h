@@ -19,6 +19,8 @@ bool isInterrupted(int err);
 void localTime(std::int64_t seconds, std::tm* out);
 /// Local wall clock in ms: calendar fields converted back with the local-time conversion.
 std::int64_t localWallClockMs();
+/// Microseconds of a clock that never steps (CLOCK_MONOTONIC).
+std::int64_t monotonicUs();
 
 /// Identifier of the calling thread.
 unsigned long threadId();

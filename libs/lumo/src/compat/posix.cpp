@@ -64,6 +64,12 @@ std::int64_t localWallClockMs() {
     return std::int64_t(cachedResult) * 1000 + tv.tv_usec / 1000;
 }
 
+std::int64_t monotonicUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
+}
+
 unsigned long threadId() {
     return static_cast<unsigned long>(::syscall(SYS_gettid));
 }

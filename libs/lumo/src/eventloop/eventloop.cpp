@@ -5,6 +5,7 @@
 #include "compat/compat.h"
 #include "poller/poll_poller.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -49,17 +50,26 @@ void DeleteLater::operator()(Object* object) const {
         threadState().pending.insert(object);
 }
 
+namespace {
+constexpr std::int64_t kUsPerMs = 1000;
+// The longest poll wait, so quit requests and new work are noticed within a second.
+constexpr std::int64_t kMaxWaitUs = 1000 * kUsPerMs;
+} // namespace
+
 // A timer armed on a loop. Held by the loop (in its deadline buckets) while armed.
+// Times are microseconds of loopClockUs().
 class TimerImpl final : public Timer {
 public:
-    TimerImpl(std::int64_t deadline, std::int64_t interval)
-        : deadline_(deadline), interval_(interval) {}
+    TimerImpl(std::int64_t deadlineUs, std::int64_t intervalUs)
+        : deadline_(deadlineUs), interval_(intervalUs) {}
     void stop() override {
         assertOnThread(owner_);
         stopped_ = true;
     }
-    std::int64_t deadline() const override { return deadline_; }
-    std::int64_t interval() const override { return interval_; }
+    std::int64_t deadline() const override { return deadline_ / kUsPerMs; }
+    std::int64_t interval() const override { return interval_ / kUsPerMs; }
+    std::int64_t deadlineUs() const override { return deadline_; }
+    std::int64_t intervalUs() const override { return interval_; }
 
     const std::thread::id owner_ = std::this_thread::get_id();
     std::int64_t deadline_;
@@ -120,12 +130,12 @@ void EventLoopImpl::quit() {
 
 void EventLoopImpl::processOnce() {
     assertInLoopThread();
-    const std::int64_t now = currentTimeMs();
+    const std::int64_t now = loopClockUs();
     int work = 0;
-    const int timeout = timerPass(now, work);
+    const std::int64_t timeout = timerPass(now, work);
     work += int(pollables_.size());
-    lastTimeout_ = timeout;
-    poller_->poll(timeout);
+    lastTimeoutUs_ = timeout;
+    poller_->pollUs(timeout);
 
     if (!removals_.empty()) {
         std::set<Object*> removals;
@@ -156,14 +166,14 @@ void EventLoopImpl::processOnce() {
     }
 }
 
-int EventLoopImpl::timerPass(std::int64_t now, int& work) {
+std::int64_t EventLoopImpl::timerPass(std::int64_t now, int& work) {
     if (timers_.empty() || now == 0)
-        return 1000;
+        return kMaxWaitUs;
 
-    // The wall clock stepped back: shift the whole schedule so the earliest timer is due
-    // now and the others keep their distance to it.
+    // The clock stepped back (only a replaced one can): shift the whole schedule so the
+    // earliest timer is due now and the others keep their distance to it.
     const std::int64_t earliest = timers_.begin()->first;
-    if (now < lastNow_ && now < earliest) {
+    if (now < lastNowUs_ && now < earliest) {
         const std::int64_t shift = earliest - now;
         std::map<std::int64_t, Bucket> shifted;
         for (auto& [deadline, bucket] : timers_) {
@@ -193,7 +203,7 @@ int EventLoopImpl::timerPass(std::int64_t now, int& work) {
             std::int64_t next = timer->deadline_ + timer->interval_;
             // A slow handler: no catching up, the next shot is one millisecond away.
             if (next < now)
-                next = now + 1;
+                next = now + kUsPerMs;
             timer->deadline_ = next;
             timers_[next].emplace(raw, timer);
         }
@@ -201,31 +211,36 @@ int EventLoopImpl::timerPass(std::int64_t now, int& work) {
         bucket.clear();
     }
 
-    int timeout = 1000;
+    std::int64_t timeout = kMaxWaitUs;
     if (!timers_.empty()) {
         ++work;
         const std::int64_t wait = timers_.begin()->first - now;
-        timeout = wait < 0 ? 0 : (wait < 1000 ? int(wait) : 1000);
+        timeout = wait < 0 ? 0 : std::min(wait, kMaxWaitUs);
     }
-    lastNow_ = now;
+    lastNowUs_ = now;
     return timeout;
 }
 
-std::shared_ptr<Timer> EventLoopImpl::arm(std::int64_t delay, std::int64_t interval) {
+std::shared_ptr<Timer> EventLoopImpl::armAt(std::int64_t deadlineUs, std::int64_t intervalUs) {
     assertInLoopThread();
-    const std::int64_t deadline = currentTimeMs() + delay;
-    std::shared_ptr<TimerImpl> timer(new TimerImpl(deadline, interval), DeleteLater());
-    timers_[deadline].emplace(timer.get(), timer);
+    std::shared_ptr<TimerImpl> timer(new TimerImpl(deadlineUs, intervalUs), DeleteLater());
+    timers_[deadlineUs].emplace(timer.get(), timer);
     return timer;
 }
 
 std::shared_ptr<Timer> EventLoopImpl::startTimer(int intervalMs) {
-    return arm(intervalMs, intervalMs);
+    const std::int64_t interval = std::int64_t(intervalMs) * kUsPerMs;
+    return armAt(loopClockUs() + interval, interval);
+}
+
+std::shared_ptr<Timer> EventLoopImpl::startTimerAt(std::int64_t deadlineUs,
+                                                   std::int64_t intervalUs) {
+    return armAt(deadlineUs, intervalUs < 0 ? 0 : intervalUs);
 }
 
 std::shared_ptr<Timer> EventLoopImpl::singleShot(int delayMs, Object* context,
                                                  std::function<void()> callback) {
-    auto timer = arm(delayMs, 0);
+    auto timer = armAt(loopClockUs() + std::int64_t(delayMs) * kUsPerMs, 0);
     timer->timeout.connect(context, [cb = std::move(callback)] { cb(); });
     return timer;
 }

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <time.h>
 
 namespace lumo {
 
@@ -11,6 +12,10 @@ PollPoller::PollPoller() = default;
 PollPoller::~PollPoller() = default;
 
 void PollPoller::poll(int timeoutMs) {
+    pollUs(timeoutMs < 0 ? -1 : std::int64_t(timeoutMs) * 1000);
+}
+
+void PollPoller::pollUs(std::int64_t timeoutUs) {
     fds_.clear();
     owners_.clear();
     for (const auto& [fd, pollable] : byFd_) {
@@ -24,7 +29,13 @@ void PollPoller::poll(int timeoutMs) {
         fds_.push_back(pollfd{events ? fd : -1, events, 0});
         owners_.push_back(pollable);
     }
-    const int ready = ::poll(fds_.data(), fds_.size(), timeoutMs);
+    // A negative time-out waits without end, as poll(2) does.
+    timespec wait{};
+    if (timeoutUs >= 0) {
+        wait.tv_sec = time_t(timeoutUs / 1'000'000);
+        wait.tv_nsec = long(timeoutUs % 1'000'000) * 1000;
+    }
+    const int ready = ::ppoll(fds_.data(), fds_.size(), timeoutUs >= 0 ? &wait : nullptr, nullptr);
     if (ready <= 0)
         return;
     // Walk the arrays built above: handlers may register and unregister at will.

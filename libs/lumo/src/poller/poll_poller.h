@@ -1,4 +1,5 @@
-// The POSIX readiness poller on poll(2): no limit on descriptor values or count.
+// The POSIX readiness poller on ppoll(2): no limit on descriptor values or count, and a
+// time-out to the microsecond, so the loop wakes when a timer is due.
 #pragma once
 
 #include "lumo/eventloop.h"
@@ -16,6 +17,7 @@ public:
     ~PollPoller() override;
 
     void poll(int timeoutMs) override;
+    void pollUs(std::int64_t timeoutUs) override;
     bool doRegister(IPollable* pollable) override;
     bool doUnregister(IPollable* pollable) override;
 

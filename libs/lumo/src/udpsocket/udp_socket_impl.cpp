@@ -5,6 +5,7 @@
 #include "compat/compat.h"
 #include "net_util.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <sys/socket.h>
@@ -49,6 +50,52 @@ int UdpSocketImpl::sendTo(std::uint32_t ip, std::uint16_t port, const char* data
     to.sin_addr.s_addr = htonl(ip);
     to.sin_port = htons(port);
     return sendTo(to, data, len);
+}
+
+std::size_t UdpSocketImpl::sendToEach(const sockaddr_in* to, std::size_t count, const char* data,
+                                      int len, int* results) {
+    assertOnThread(owner_);
+    auto fail = [&](std::size_t from, std::size_t end) {
+        if (results)
+            for (std::size_t i = from; i < end; ++i)
+                results[i] = -1;
+    };
+    if (fd_ == -1 || len < 0) {
+        fail(0, count);
+        return 0;
+    }
+    // One buffer for every message: the datagram is the same for all.
+    iovec iov{const_cast<char*>(data), std::size_t(len)};
+    mmsghdr batch[kSendBatch];
+    std::size_t sent = 0;
+    std::size_t next = 0;
+    while (next < count) {
+        const std::size_t n = std::min(kSendBatch, count - next);
+        for (std::size_t i = 0; i < n; ++i) {
+            batch[i] = mmsghdr{};
+            batch[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&to[next + i]);
+            batch[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            batch[i].msg_hdr.msg_iov = &iov;
+            batch[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int done = ::sendmmsg(fd_, batch, unsigned(n), MSG_NOSIGNAL);
+        if (done <= 0) {
+            if (done < 0 && compat::isInterrupted(errno))
+                continue;
+            // The call stops at the first destination it cannot send to, and reports it
+            // only when nothing went before it: skip that one and go on with the rest.
+            fail(next, next + 1);
+            ++next;
+            continue;
+        }
+        for (int i = 0; i < done; ++i) {
+            if (results)
+                results[next + std::size_t(i)] = int(batch[i].msg_len);
+        }
+        sent += std::size_t(done);
+        next += std::size_t(done);
+    }
+    return sent;
 }
 
 void UdpSocketImpl::onReadReady() {

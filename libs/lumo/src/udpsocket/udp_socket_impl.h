@@ -20,6 +20,8 @@ public:
     int sendTo(const sockaddr_in& to, const char* data, int len) override;
     int sendTo(std::uint32_t ip, std::uint16_t port, const char* data, int len) override;
     void close() override;
+    std::size_t sendToEach(const sockaddr_in* to, std::size_t count, const char* data, int len,
+                           int* results) override;
 
     // Loop side (through Pollable).
     void onReadReady();
@@ -31,6 +33,8 @@ public:
 
     /// Most datagrams taken per readiness event; the rest wait for the next pass.
     static constexpr int kReceiveBudget = 256;
+    /// Destinations per sendmmsg call of sendToEach.
+    static constexpr std::size_t kSendBatch = 64;
 
 private:
     // The thread of the loop it is registered with; a loop may end before its handles.
