@@ -82,4 +82,48 @@ TEST(FramePacer, LongRunKeepsRealTime) {
     }
 }
 
+// Frames released more than 2 ms after their slot count as late; slots dropped by the
+// backlog rule count as skipped. A new schedule and a backward step count as neither.
+TEST(FramePacer, CountsLateAndSkippedFrames) {
+    struct Tick {
+        int64_t at;
+        int released;
+        uint64_t late, skipped; // totals after the tick
+    };
+    const Tick ticks[] = {
+        {T, 1, 0, 0},                  // the schedule starts
+        {T + 20, 1, 0, 0},             // on time
+        {T + 42, 1, 0, 0},             // 2 ms: not yet late
+        {T + 63, 1, 1, 0},             // 3 ms
+        {T + 250, 9, 10, 0},           // slots 80..240 caught up, every one of them late
+        {T + 1000, 1, 10, 37},         // 740 ms behind: slots 260..980 dropped
+        {T + 1000 - kHour, 1, 10, 37}, // the clock stepped back: a new schedule
+    };
+    FramePacer pacer;
+    for (const Tick& t : ticks) {
+        EXPECT_EQ(pacer.step(t.at, [] { return true; }), t.released) << t.at - T;
+        EXPECT_EQ(pacer.lateFrames(), t.late) << t.at - T;
+        EXPECT_EQ(pacer.skippedFrames(), t.skipped) << t.at - T;
+    }
+}
+
+// In microseconds the limits scale: a tick one microsecond early releases nothing, and
+// the lag, lead and lateness limits are the same in time.
+TEST(FramePacer, MicrosecondSchedule) {
+    constexpr int64_t U = 1000; // units per ms
+    constexpr int64_t S = 5'000'000'000;
+    FramePacer pacer(U);
+    EXPECT_EQ(pacer.step(S, [] { return true; }), 1);
+    EXPECT_EQ(pacer.nextFrameTime(), S + 20 * U);
+    EXPECT_EQ(pacer.step(S + 20 * U - 1, [] { return true; }), 0);
+    EXPECT_EQ(pacer.step(S + 20 * U, [] { return true; }), 1);
+    EXPECT_EQ(pacer.step(S + 40 * U + 2 * U + 1, [] { return true; }), 1);
+    EXPECT_EQ(pacer.lateFrames(), 1u);
+    EXPECT_EQ(pacer.step(S + 60 * U + 150 * U, [] { return true; }), 8);
+    EXPECT_EQ(pacer.skippedFrames(), 0u);
+    EXPECT_EQ(pacer.step(S + 800 * U, [] { return true; }), 1);
+    EXPECT_EQ(pacer.skippedFrames(), uint64_t((800 - 220) / 20));
+    EXPECT_EQ(pacer.nextFrameTime(), S + 820 * U);
+}
+
 } // namespace

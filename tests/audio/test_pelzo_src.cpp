@@ -4,11 +4,13 @@
 
 #include "vo_pelzo_sdk_core/pelzo-src.h"
 
+#include <lumo/clock.h>
 #include <lumo/eventloop.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,6 +180,51 @@ TEST_F(PelzoSrcTest, PacingStaysOnTheFrameGridWhenStepsRunLate) {
         EXPECT_GE(lateness[i], 0) << "frame " << i + 1;
         EXPECT_LE(lateness[i], 2) << "frame " << i + 1;
     }
+}
+
+std::atomic<int64_t> gLoopUs{0};
+int64_t fakeLoopUs() {
+    return gLoopUs.load();
+}
+
+// The loop clock in microseconds, for as long as the guard lives.
+struct MicrosecondLoopClock {
+    explicit MicrosecondLoopClock(int64_t start) {
+        gLoopUs = start;
+        lumo::setLoopClockSource(&fakeLoopUs);
+    }
+    ~MicrosecondLoopClock() { lumo::setLoopClockSource(nullptr); }
+    void pass(lumo::EventLoopImpl* loop, int64_t us) {
+        gLoopUs += us;
+        loop->processOnce();
+    }
+};
+
+// On the loop's clock a frame leaves at its slot to the microsecond: the loop waits
+// exactly until the next frame is due, a pass one microsecond earlier releases nothing,
+// and a late pass does not move the slots after it. Late frames (over 2 ms) are counted.
+TEST_F(PelzoSrcTest, FramesLeaveWhenDueNotOnTheNextMillisecond) {
+    MicrosecondLoopClock clock(7'000'000'300);
+    lumo::EventLoopImpl* lp = lumo::EventLoopImpl::current();
+    ASSERT_EQ(src->openUrl(wav(1.0)), 0);
+    clock.pass(lp, 1000); // on_open
+    clock.pass(lp, 19'000);
+    ASSERT_EQ(countFrames(), 1);
+    EXPECT_EQ(lp->lastPollTimeoutUs(), 20'000);
+    clock.pass(lp, 19'999);
+    EXPECT_EQ(countFrames(), 1);
+    EXPECT_EQ(lp->lastPollTimeoutUs(), 1);
+    clock.pass(lp, 1);
+    EXPECT_EQ(countFrames(), 2);
+    clock.pass(lp, 20'000 + 700); // 0.7 ms late
+    EXPECT_EQ(countFrames(), 3);
+    EXPECT_EQ(lp->lastPollTimeoutUs(), 19'300);
+    EXPECT_EQ(src->lateFrames(), 0u);
+    clock.pass(lp, 19'300 + 2'500); // 2.5 ms late
+    EXPECT_EQ(countFrames(), 4);
+    EXPECT_EQ(src->lateFrames(), 1u);
+    EXPECT_EQ(src->skippedFrames(), 0u);
+    EXPECT_EQ(lp->lastPollTimeoutUs(), 17'500);
 }
 
 // The wall clock steps back an hour (or a little): frames keep coming one per tick with

@@ -1,7 +1,13 @@
 #include "vo_pelzo_sdk_core/frame_pacer.h"
 
 int FramePacer::step(int64_t now, const std::function<bool()>& produce) {
-    if (now > nextFrameTime_ + kMaxLagMs || nextFrameTime_ > now + kMaxLeadMs) {
+    const int64_t frame = kFrameMs * unit_;
+    if (now > nextFrameTime_ + kMaxLagMs * unit_) {
+        // A schedule that never started has nothing to skip.
+        if (nextFrameTime_ != 0)
+            skipped_ += static_cast<uint64_t>((now - nextFrameTime_) / frame);
+        nextFrameTime_ = now;
+    } else if (nextFrameTime_ > now + kMaxLeadMs * unit_) {
         nextFrameTime_ = now;
     } else if (now < nextFrameTime_) {
         return 0;
@@ -12,7 +18,9 @@ int FramePacer::step(int64_t now, const std::function<bool()>& produce) {
             return produced;
         }
         ++produced;
-        nextFrameTime_ += kFrameMs;
+        if (now - nextFrameTime_ > kLateMs * unit_)
+            ++late_;
+        nextFrameTime_ += frame;
     } while (now >= nextFrameTime_);
     return produced;
 }

@@ -34,7 +34,7 @@ int pelzo_src_imp::openUrl(const std::string& url) {
         // The schedule of an earlier, finished playback is stale: catching up on it
         // would burst the first frames of the new input out at once.
         pacer_.restart();
-        startPacing(loop);
+        startPacing(loop, lumo::loopClockUs() + kPacingIntervalMs * 1000);
     }
     return 0;
 }
@@ -45,8 +45,8 @@ void pelzo_src_imp::destroy() {
     lumo::DeleteLater()(this);
 }
 
-void pelzo_src_imp::startPacing(lumo::EventLoopImpl* loop) {
-    pacingTimer_ = loop->startTimer(kPacingIntervalMs);
+void pelzo_src_imp::startPacing(lumo::EventLoopImpl* loop, int64_t firstUs) {
+    pacingTimer_ = loop->startTimerAt(firstUs, kPacingIntervalMs * 1000);
     pacingTimer_->timeout.connect(this, [this] { pacingStep(); });
 }
 
@@ -58,22 +58,23 @@ void pelzo_src_imp::stopPacing() {
 }
 
 void pelzo_src_imp::pacingStep() {
-    const int64_t now = lumo::currentTimeMs();
+    const int64_t now = lumo::loopClockUs();
     pacer_.step(now, [this] { return produceFrame(); });
     if (!pacingTimer_) {
         return;
     }
-    // The schedule is anchored when a step runs, which may be a little after the tick's
-    // deadline. A tick landing just before the next frame is due would hold that frame
-    // back a whole tick, every tick; restart the timer so its ticks never come early.
-    // Inside its own handler the timer still shows the deadline that fired.
-    int64_t nextTick = pacingTimer_->deadline();
+    // The timer ticks exactly when the next frame is due. A new schedule (first frame,
+    // backlog skipped, clock stepped) moves the slots off the timer's ticks: a tick just
+    // before a slot would hold its frame back a whole tick, one just after it would make
+    // every frame late; so the timer is restarted on the slot. Inside its own handler the
+    // timer still shows the deadline that fired.
+    int64_t nextTick = pacingTimer_->deadlineUs();
     if (nextTick <= now) {
-        nextTick += pacingTimer_->interval();
+        nextTick += pacingTimer_->intervalUs();
     }
-    if (nextTick < pacer_.nextFrameTime()) {
+    if (nextTick != pacer_.nextFrameTime()) {
         pacingTimer_->stop();
-        startPacing(lumo::EventLoopImpl::current());
+        startPacing(lumo::EventLoopImpl::current(), pacer_.nextFrameTime());
     }
 }
 

@@ -57,20 +57,28 @@ public:
     bool loop() const { return loop_; }
     bool pacing() const { return pacingTimer_ != nullptr; }
     int framesSinceStart() const { return framesSinceStart_; }
-    int64_t nextFrameTime() const { return pacer_.nextFrameTime(); }
+    // When the next frame is due, in ms of the loop clock (lumo::loopClockUs() / 1000).
+    int64_t nextFrameTime() const { return pacer_.nextFrameTime() / 1000; }
+    // Frames released more than 2 ms after their slot, and slots skipped by the backlog
+    // rule, since the source was created.
+    uint64_t lateFrames() const { return pacer_.lateFrames(); }
+    uint64_t skippedFrames() const { return pacer_.skippedFrames(); }
     const AudioReader* reader() const { return reader_.get(); }
 
 private:
     // Releases one frame; false when playback ended without loop.
     bool produceFrame();
     void release(const AudioFrame& frame);
-    void startPacing(lumo::EventLoopImpl* loop);
+    // A repeating 20 ms timer whose first tick is at `firstUs` of the loop clock.
+    void startPacing(lumo::EventLoopImpl* loop, int64_t firstUs);
     void stopPacing();
 
     ContextPlayer player_;
     std::unique_ptr<AudioReader> reader_;
     std::shared_ptr<lumo::Timer> pacingTimer_;
     int framesSinceStart_ = 0;
-    FramePacer pacer_;
+    // In microseconds of the loop clock, so frames leave when due, not on the next
+    // millisecond.
+    FramePacer pacer_{1000};
     bool loop_ = false;
 };
