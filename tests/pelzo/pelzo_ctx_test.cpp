@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <opus/opus.h>
@@ -433,6 +434,143 @@ TEST_F(PelzoCtxTest, PlayedFramesReachEveryTerminalAndDecode) {
     }
     ctx_->keepalivePass();
     EXPECT_FALSE(logged("frames played="));
+}
+
+// 20 ms of a tone as 48 kHz PCM, frame `f` of a continuous signal.
+std::vector<int16_t> toneFrame(int f) {
+    std::vector<int16_t> pcm(960);
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * (f * 960.0 + i) / 48000));
+    return pcm;
+}
+
+// One context streaming to 200 terminals: each receives every packet, byte for byte what
+// the encoder made of the frames (what a single send would carry). A terminal whose
+// address has no route, in the middle of them, changes nothing for the rest; its failed
+// sends are counted.
+TEST_F(PelzoCtxTest, FanOutReachesEveryTerminalByteForByte) {
+    if (!gPrivateNetwork)
+        GTEST_SKIP() << "needs a private network namespace for its unreachable route";
+    constexpr int kTerminals = 200;
+    std::vector<std::string> addresses;
+    for (int i = 0; i <= kTerminals; ++i)
+        addresses.push_back(nextAddress());
+    const std::string unreachable = addresses[kTerminals / 2];
+    const std::string route = "unreachable " + unreachable + "/32 table local";
+    ASSERT_EQ(std::system(("ip route add " + route).c_str()), 0);
+    std::vector<int> receivers;
+    for (const std::string& a : addresses) {
+        ASSERT_EQ(ctx_->addDevice(a, ""), 0);
+        if (a == unreachable)
+            continue;
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(pelzo::kPelzoPort);
+        sa.sin_addr.s_addr = htonl(ipOf(a));
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << a;
+        receivers.push_back(fd);
+    }
+    ASSERT_EQ(ctx_->setPackSize(1), 0);
+    ASSERT_EQ(ctx_->setJitter(4, 10), 0);
+    std::vector<std::string> expected;
+    pelzo::PelzoAudioEncoder reference([&](const uint8_t* p, size_t n) {
+        expected.emplace_back(reinterpret_cast<const char*>(p), n);
+    });
+    reference.setPackSize(1);
+    reference.setJitter(4, 10);
+    constexpr int kFrames = 20;
+    for (int f = 0; f < kFrames; ++f) {
+        const std::vector<int16_t> pcm = toneFrame(f);
+        ctx_->playFrame(pcm.data(), 1920);
+        reference.playFrame(pcm.data(), 1920);
+    }
+    ASSERT_EQ(expected.size(), size_t(kFrames));
+    uint64_t bytes = 0;
+    for (const std::string& p : expected)
+        bytes += p.size();
+
+    // Loopback delivers at once: everything sent is queued at the receivers by now.
+    for (size_t r = 0; r < receivers.size(); ++r) {
+        std::vector<std::string> got;
+        char buf[4096];
+        ssize_t n = 0;
+        while ((n = ::recv(receivers[r], buf, sizeof buf, MSG_DONTWAIT)) >= 0)
+            got.emplace_back(buf, static_cast<size_t>(n));
+        EXPECT_EQ(got, expected) << "terminal " << r;
+        ::close(receivers[r]);
+    }
+    for (const std::string& a : addresses) {
+        const pelzo::TerminalHealth h = ctx_->health(ipOf(a));
+        const bool lost = a == unreachable;
+        EXPECT_EQ(h.packetsSent, lost ? 0u : uint64_t(kFrames)) << a;
+        EXPECT_EQ(h.bytesSent, lost ? 0u : bytes) << a;
+        EXPECT_EQ(h.sendFailures, lost ? uint64_t(kFrames) : 0u) << a;
+    }
+    EXPECT_EQ(std::system(("ip route del " + route).c_str()), 0);
+}
+
+// A short stream to three simulated terminals, one logging in, one refusing the login and
+// one that never answers: the context's figures for each match what the terminal saw
+// and did.
+TEST_F(PelzoCtxTest, HealthCountersMatchWhatTheTerminalsSaw) {
+    simpelzo::TerminalConfig refusingCfg;
+    refusingCfg.password = "terminal-side";
+    simpelzo::TerminalConfig silentCfg;
+    silentCfg.silent = true;
+    auto sims = startTerminals({{}, refusingCfg, silentCfg});
+    simpelzo::Terminal& accepting = *sims[0];
+    simpelzo::Terminal& refusing = *sims[1];
+    simpelzo::Terminal& silent = *sims[2];
+    for (auto* t : sims)
+        ASSERT_EQ(ctx_->addDevice(addressOf(*t), ""), 0);
+    ASSERT_EQ(ctx_->setPackSize(1), 0);
+
+    logIn(accepting);
+    for (int i = 1; i <= 2; ++i) {
+        refusing.sendChallenge();
+        ASSERT_TRUE(pumpUntil([&] {
+            return countEvents(ipOf(addressOf(refusing)), refusingCfg.refusalMessage) == i;
+        }));
+    }
+    constexpr int kFrames = 25;
+    for (int f = 0; f < kFrames; ++f)
+        ctx_->playFrame(toneFrame(f).data(), 1920);
+    ASSERT_TRUE(silent.waitFor([](const simpelzo::TerminalState& s) { return s.datagrams == 25; }));
+
+    // Ten and twenty seconds of silence from one terminal; the others speak meanwhile
+    // (the context's own keepalive timer runs too, whenever the loop does).
+    for (int64_t at : {9000, 18000}) {
+        gNow = kStart + at;
+        barrier(accepting);
+        barrier(refusing);
+        gNow = kStart + (at + 2000) / 10000 * 10000;
+        ctx_->keepalivePass();
+    }
+    EXPECT_EQ(countEvents(ipOf(addressOf(silent)), "NOT_RESPONDING"), 2);
+
+    const int64_t now = lumo::loopClockUs();
+    for (auto* t : sims) {
+        const simpelzo::TerminalState s = t->state();
+        const pelzo::TerminalHealth h = ctx_->health(ipOf(addressOf(*t)));
+        const std::string who = addressOf(*t);
+        EXPECT_EQ(h.packetsSent, s.datagrams) << who;
+        EXPECT_EQ(h.bytesSent, s.bytes) << who;
+        EXPECT_EQ(h.sendFailures, 0u) << who;
+        EXPECT_EQ(h.logins, s.loginsAccepted) << who;
+        EXPECT_EQ(h.refusals, s.loginsRefused) << who;
+        EXPECT_EQ(h.heartbeatAgeMs(now), t == &silent ? -1 : 2000) << who;
+        EXPECT_EQ(h.notResponding, t == &silent ? 2 : 0) << who;
+        EXPECT_GE(s.audioPackets, kFrames) << who;
+    }
+    EXPECT_EQ(ctx_->health(ipOf(addressOf(accepting))).logins, 1);
+    EXPECT_EQ(ctx_->health(ipOf(addressOf(refusing))).refusals, 2);
+    EXPECT_EQ(silent.state().heartbeatsSent, 0);
+
+    // A terminal removed and added again starts afresh.
+    ASSERT_EQ(ctx_->removeDevice(addressOf(silent)), 0);
+    ASSERT_EQ(ctx_->addDevice(addressOf(silent), ""), 0);
+    EXPECT_EQ(ctx_->health(ipOf(addressOf(silent))).packetsSent, 0u);
 }
 
 TEST_F(PelzoCtxTest, NotRespondingAfterTenSecondsThenEveryTen) {

@@ -49,6 +49,8 @@ bool Terminal::open(std::string& error) {
 }
 
 void Terminal::sendTo(uint32_t ip, uint16_t port, const std::string& bytes) {
+    if (config_.silent)
+        return;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
@@ -71,6 +73,8 @@ void Terminal::onReadable(int64_t now) {
         if (n < 0)
             return;
         std::lock_guard<std::mutex> lock(mutex_);
+        ++state_.datagrams;
+        state_.bytes += static_cast<uint64_t>(n);
         Packet p;
         if (!unframe(buf, static_cast<size_t>(n), p)) {
             ++state_.malformed;

@@ -33,6 +33,8 @@ struct TerminalConfig {
     int64_t challengeIntervalMs = 3000; // while not logged in and a server is known
     int64_t captureIntervalMs = 20;     // one captured packet per interval while capturing
     size_t maxRecordedFrames = 100000;  // bound on stored Opus frames
+    // Receives and records everything but never sends: a terminal that went quiet.
+    bool silent = false;
 };
 
 // What the terminal has seen and done so far.
@@ -60,6 +62,8 @@ struct TerminalState {
     AudioPayload lastAudio;        // header fields and frames of the last audio packet
     std::vector<std::string> opus; // every received Opus frame, in arrival order
     std::vector<uint8_t> received; // byte 0 of every well-framed packet, in order
+    uint64_t datagrams = 0;        // every datagram that arrived, malformed ones included
+    uint64_t bytes = 0;            // and their bytes
 };
 
 class Terminal {

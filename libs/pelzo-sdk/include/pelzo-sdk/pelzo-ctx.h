@@ -15,6 +15,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <netinet/in.h>
 
 namespace pelzo {
 
@@ -23,6 +26,23 @@ namespace pelzo {
 constexpr int64_t kNotRespondingMs = 10000;
 constexpr int kKeepaliveIntervalMs = 1000;
 constexpr uint32_t kLoopbackHost = 0x7F000001;
+
+// What one context did with one of its terminals (or its capture terminal) since the
+// terminal was added: read-only figures for the REST view and tools.
+struct TerminalHealth {
+    uint64_t packetsSent = 0; // datagrams the system took for it
+    uint64_t bytesSent = 0;
+    uint64_t sendFailures = 0;    // datagrams the system refused (no route, ...)
+    int64_t lastHeartbeatUs = -1; // lumo::loopClockUs() of its last heartbeat, -1: none
+    int logins = 0;               // login responses with code 200
+    int refusals = 0;             // login responses with any other code
+    int notResponding = 0;        // "NOT_RESPONDING" reports, the repeats included
+
+    // Milliseconds since the last heartbeat at `nowUs`, -1 before the first.
+    int64_t heartbeatAgeMs(int64_t nowUs) const {
+        return lastHeartbeatUs < 0 ? -1 : (nowUs - lastHeartbeatUs) / 1000;
+    }
+};
 
 // Parses dotted-decimal IPv4 into host order. The broadcast address is
 // refused along with malformed text.
@@ -63,6 +83,8 @@ public:
     int packSize() const { return audio_.packSize(); }
     int bitrate() const { return audio_.bitrate(); }
     int priority() const { return audio_.priority(); }
+    // The figures of terminal `ip` (all zero for one never counted).
+    TerminalHealth health(uint32_t ip) const;
 
     // Payload of every captured-audio packet from the capture terminal.
     lumo::Signal<const char*, int> captureData;
@@ -79,6 +101,10 @@ private:
     void checkResponding(PelzoDev& dev, int64_t now);
 
     void send(uint32_t ip, const void* data, size_t len);
+    // One audio packet to every terminal of devices_, in address order.
+    void sendAudio(const uint8_t* packet, size_t size);
+    // The figures of a terminal of ours, null for a stranger.
+    TerminalHealth* ownHealth(uint32_t ip);
     void send(uint32_t ip, const std::string& packet) { send(ip, packet.data(), packet.size()); }
     void sendOutputVolume(const PelzoDev& dev);
     void sendInputVolume();
@@ -92,6 +118,13 @@ private:
     std::map<uint32_t, PelzoDev*> devices_;
     PelzoDev* captureDev_;
     bool captureRequested_ = false;
+    std::map<uint32_t, TerminalHealth> health_;
+    // The audio destinations in the order of devices_, with their figures (map nodes do
+    // not move); rebuilt after devices_ changed.
+    std::vector<sockaddr_in> audioTargets_;
+    std::vector<TerminalHealth*> audioHealth_;
+    std::vector<int> audioResults_;
+    bool audioTargetsStale_ = true;
     // Encodes and groups frames; every packet goes to all of devices_.
     PelzoAudioEncoder audio_;
 };

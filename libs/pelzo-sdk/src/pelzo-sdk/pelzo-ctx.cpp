@@ -23,12 +23,7 @@ bool parseIpv4(const std::string& text, uint32_t& ip) {
 PelzoContext::PelzoContext()
     : loop_(lumo::EventLoopImpl::current()),
       captureDev_(&PelzoDevRegistry::instance().obtain(kLoopbackHost, lumo::currentTimeMs())),
-      audio_([this](const uint8_t* packet, size_t size) {
-          // Every terminal gets the audio, logged in or not: terminals decide
-          // themselves whether to play.
-          for (const auto& entry : devices_)
-              send(entry.first, packet, size);
-      }) {
+      audio_([this](const uint8_t* packet, size_t size) { sendAudio(packet, size); }) {
     std::string error;
     socket_ = loop_->udpSetup("0.0.0.0", 0, &error);
     if (!socket_) {
@@ -72,6 +67,7 @@ int PelzoContext::addDevice(const std::string& address, const std::string& passw
     dev.password = password.empty() ? kDefaultPassword : password;
     dev.loggedIn = false;
     devices_[ip] = &dev;
+    audioTargetsStale_ = true;
     return 0;
 }
 
@@ -80,7 +76,12 @@ int PelzoContext::removeDevice(const std::string& address) {
     uint32_t ip = 0;
     if (!checkedAddress(address, ip))
         return 1;
-    devices_.erase(ip);
+    if (devices_.erase(ip)) {
+        audioTargetsStale_ = true;
+        // A terminal added again later starts its figures afresh.
+        if (ip != captureDev_->ip)
+            health_.erase(ip);
+    }
     return 0;
 }
 
@@ -169,12 +170,64 @@ void PelzoContext::playFrame(const void* pcm, int length) {
 
 // --- sending ----------------------------------------------------------------
 
+TerminalHealth PelzoContext::health(uint32_t ip) const {
+    auto it = health_.find(ip);
+    return it == health_.end() ? TerminalHealth{} : it->second;
+}
+
+TerminalHealth* PelzoContext::ownHealth(uint32_t ip) {
+    if (ip != captureDev_->ip && !devices_.count(ip))
+        return nullptr;
+    return &health_[ip];
+}
+
+namespace {
+void count(TerminalHealth* health, int sent) {
+    if (!health)
+        return;
+    if (sent < 0) {
+        ++health->sendFailures;
+    } else {
+        ++health->packetsSent;
+        health->bytesSent += static_cast<uint64_t>(sent);
+    }
+}
+} // namespace
+
 void PelzoContext::send(uint32_t ip, const void* data, size_t len) {
     // Without a socket there is nothing to send with (the reason was logged
     // at creation). The broadcast address never names one terminal.
     if (!socket_ || ip == 0xFFFFFFFFu)
         return;
-    socket_->sendTo(ip, kPelzoPort, static_cast<const char*>(data), static_cast<int>(len));
+    const int sent =
+        socket_->sendTo(ip, kPelzoPort, static_cast<const char*>(data), static_cast<int>(len));
+    count(ownHealth(ip), sent);
+}
+
+void PelzoContext::sendAudio(const uint8_t* packet, size_t size) {
+    if (!socket_)
+        return;
+    if (audioTargetsStale_) {
+        audioTargets_.clear();
+        audioHealth_.clear();
+        for (const auto& entry : devices_) {
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(kPelzoPort);
+            to.sin_addr.s_addr = htonl(entry.first);
+            audioTargets_.push_back(to);
+            audioHealth_.push_back(&health_[entry.first]);
+        }
+        audioResults_.assign(audioTargets_.size(), 0);
+        audioTargetsStale_ = false;
+    }
+    // Every terminal gets the audio, logged in or not: terminals decide themselves
+    // whether to play. One that cannot be reached costs the others nothing.
+    socket_->sendToEach(audioTargets_.data(), audioTargets_.size(),
+                        reinterpret_cast<const char*>(packet), static_cast<int>(size),
+                        audioResults_.data());
+    for (size_t i = 0; i < audioTargets_.size(); ++i)
+        count(audioHealth_[i], audioResults_[i]);
 }
 
 void PelzoContext::sendOutputVolume(const PelzoDev& dev) {
@@ -254,6 +307,8 @@ void PelzoContext::onDatagram(uint32_t ip, uint16_t port, const std::string& dat
 }
 
 void PelzoContext::onHeartbeat(uint32_t ip, PelzoDev* dev, bool capturing) {
+    if (TerminalHealth* health = ownHealth(ip))
+        health->lastHeartbeatUs = lumo::loopClockUs();
     send(ip, heartbeatReply());
     if (dev != captureDev_)
         return;
@@ -272,6 +327,8 @@ void PelzoContext::onLoginResponse(uint32_t ip, PelzoDev* dev, const uint8_t* pa
     }
     if (!dev)
         return;
+    if (TerminalHealth* health = ownHealth(ip))
+        ++(res.code == PelzoLoginRes::kAccepted ? health->logins : health->refusals);
     devState.emit(ip, res.code, res.message);
     dev->loggedIn = res.code == PelzoLoginRes::kAccepted;
     if (!dev->loggedIn)
@@ -325,12 +382,12 @@ void PelzoContext::checkResponding(PelzoDev& dev, int64_t now) {
         return;
     if (dev.responding) {
         dev.responding = false;
-        devState.emit(dev.ip, 0, "NOT_RESPONDING");
-        dev.lastNotice = now;
-    } else if (now >= dev.lastNotice + kNotRespondingMs) {
-        dev.lastNotice = now;
-        devState.emit(dev.ip, 0, "NOT_RESPONDING");
+    } else if (now < dev.lastNotice + kNotRespondingMs) {
+        return;
     }
+    dev.lastNotice = now;
+    ++health_[dev.ip].notResponding;
+    devState.emit(dev.ip, 0, "NOT_RESPONDING");
 }
 
 } // namespace pelzo
