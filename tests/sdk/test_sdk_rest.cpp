@@ -14,6 +14,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 using sdktest::Event;
 using sdktest::Recorder;
@@ -195,6 +196,113 @@ TEST_F(SdkRestTest, RefusedAndSilentTerminalsShowTheirState) {
             EXPECT_EQ(std::string(d["message"].GetString()), "");
         }
     }
+    pelzo_ctx_destroy(ctx);
+}
+
+std::vector<std::string> keysOf(const rapidjson::Value& object) {
+    std::vector<std::string> keys;
+    for (const auto& m : object.GetObject())
+        keys.emplace_back(m.name.GetString());
+    return keys;
+}
+
+// The stream figures follow the written keys of every terminal and of the source. After a
+// short file played to a terminal that logs in, one that refuses and one that never
+// answers, they say what each terminal got and did.
+TEST_F(SdkRestTest, StreamFiguresFollowTheWrittenKeys) {
+    simpelzo::TerminalConfig accepting;
+    accepting.address = sdktest::nextAddress(gPrivateNetwork);
+    accepting.heartbeatIntervalMs = 50;
+    accepting.challengeIntervalMs = 100;
+    simpelzo::TerminalConfig refusing = accepting;
+    refusing.address = sdktest::nextAddress(gPrivateNetwork);
+    refusing.password = "not-the-default";
+    simpelzo::Terminal simA(accepting), simR(refusing);
+    std::string error;
+    ASSERT_TRUE(simA.open(error)) << error;
+    ASSERT_TRUE(simR.open(error)) << error;
+    simpelzo::TerminalRunner runner({&simA, &simR});
+    const std::string silent = sdktest::nextAddress(gPrivateNetwork);
+    sdktest::UdpListener quiet(silent);
+    ASSERT_TRUE(quiet.ok());
+
+    pelzo_ctx* ctx = pelzo_ctx_create();
+    sdktest::recordAll(ctx);
+    for (const std::string& a : {accepting.address, refusing.address, silent})
+        ASSERT_EQ(pelzo_ctx_add_dev(ctx, a.c_str(), nullptr), 0);
+    audio_fixtures::TempDir dir;
+    const std::string wav = dir.file("short.wav");
+    ASSERT_TRUE(audio_fixtures::writeSineWav(wav, 48000, 1, 0.5, 440));
+    pelzo_src* src = pelzo_src_create();
+    sdktest::recordAll(src);
+    pelzo_ctx_connect_src(ctx, src);
+    ASSERT_EQ(pelzo_src_open_url(src, wav.c_str()), 0);
+    ASSERT_TRUE(Recorder::instance().waitKind(src, "end", 1));
+    auto stateOf = [&](const std::string& address, int failed) {
+        return [&, address, failed](const std::vector<Event>& events) {
+            for (const Event& e : events)
+                if (e.kind == "state" && e.address == address && e.value == failed)
+                    return true;
+            return false;
+        };
+    };
+    ASSERT_TRUE(Recorder::instance().waitFor(stateOf(accepting.address, 0)));
+    ASSERT_TRUE(Recorder::instance().waitFor(stateOf(refusing.address, 1)));
+    const int frames = Recorder::instance().countKind(src, "frame");
+    ASSERT_EQ(frames, 25);
+
+    rapidjson::Document doc = getContexts();
+    ASSERT_EQ(doc["data"].Size(), 1u);
+    const auto& c = doc["data"][0];
+    const std::vector<std::string> devKeys = {"ip",         "device_id",     "pwd",
+                                              "state",      "message",       "packets_sent",
+                                              "bytes_sent", "send_failures", "heartbeat_age_ms",
+                                              "logins",     "refusals",      "not_responding"};
+    EXPECT_EQ(keysOf(c),
+              (std::vector<std::string>{"addr", "priority", "devices", "capture_device", "src"}));
+    EXPECT_EQ(keysOf(c["capture_device"]), devKeys);
+    EXPECT_EQ(keysOf(c["src"]),
+              (std::vector<std::string>{"addr", "url", "duration", "offset", "sample_rate",
+                                        "frames_late", "frames_skipped"}));
+    EXPECT_GE(c["src"]["frames_late"].GetUint64(), 0u);
+    EXPECT_EQ(c["src"]["frames_skipped"].GetUint64(), 0u);
+    ASSERT_EQ(c["devices"].Size(), 3u);
+    for (const auto& d : c["devices"].GetArray()) {
+        EXPECT_EQ(keysOf(d), devKeys);
+        const std::string ip = d["ip"].GetString();
+        EXPECT_EQ(d["send_failures"].GetUint64(), 0u) << ip;
+        EXPECT_EQ(d["not_responding"].GetInt(), 0) << ip;
+        if (ip == silent) {
+            const std::vector<std::string> got = quiet.drain();
+            uint64_t bytes = 0;
+            for (const std::string& g : got)
+                bytes += g.size();
+            EXPECT_EQ(got.size(), size_t(frames));
+            EXPECT_EQ(d["packets_sent"].GetUint64(), got.size());
+            EXPECT_EQ(d["bytes_sent"].GetUint64(), bytes);
+            EXPECT_EQ(d["heartbeat_age_ms"].GetInt64(), -1);
+            EXPECT_EQ(d["logins"].GetInt(), 0);
+            EXPECT_EQ(d["refusals"].GetInt(), 0);
+            continue;
+        }
+        // Everything counted as sent reaches the terminal (replies may still be on their way).
+        const uint64_t sent = d["packets_sent"].GetUint64();
+        EXPECT_GE(sent, uint64_t(frames)) << ip;
+        EXPECT_TRUE(
+            (ip == accepting.address ? simA : simR).waitFor([&](const simpelzo::TerminalState& s) {
+                return s.datagrams >= sent;
+            }))
+            << ip;
+        EXPECT_GE(d["heartbeat_age_ms"].GetInt64(), 0) << ip;
+        if (ip == accepting.address) {
+            EXPECT_EQ(d["logins"].GetInt(), 1);
+            EXPECT_EQ(d["refusals"].GetInt(), 0);
+        } else {
+            EXPECT_EQ(d["logins"].GetInt(), 0);
+            EXPECT_GE(d["refusals"].GetInt(), 1);
+        }
+    }
+    pelzo_src_destroy(src);
     pelzo_ctx_destroy(ctx);
 }
 

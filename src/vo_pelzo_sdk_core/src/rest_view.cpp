@@ -4,6 +4,7 @@
 
 #include <kohttp/loop/http_server.h>
 
+#include <lumo/clock.h>
 #include <lumo/eventloop.h>
 #include <lumo/logger.h>
 
@@ -19,8 +20,16 @@ std::string pointerText(const void* p) {
     return text;
 }
 
-PelzoDevInfo describe(const pelzo::PelzoDev& dev) {
+PelzoDevInfo describe(const pelzo::PelzoDev& dev, const pelzo::TerminalHealth& health,
+                      std::int64_t nowUs) {
     PelzoDevInfo info;
+    info.packets_sent = health.packetsSent;
+    info.bytes_sent = health.bytesSent;
+    info.send_failures = health.sendFailures;
+    info.heartbeat_age_ms = health.heartbeatAgeMs(nowUs);
+    info.logins = health.logins;
+    info.refusals = health.refusals;
+    info.not_responding = health.notResponding;
     info.ip = dottedAddress(dev.ip);
     info.device_id = dev.deviceId;
     info.pwd = dev.password;
@@ -43,6 +52,13 @@ template <typename Self, typename Visitor> void PelzoDevInfo::fields(Self& self,
     v.visit("pwd", self.pwd);
     v.visit("state", self.state);
     v.visit("message", self.message);
+    v.visit("packets_sent", self.packets_sent);
+    v.visit("bytes_sent", self.bytes_sent);
+    v.visit("send_failures", self.send_failures);
+    v.visit("heartbeat_age_ms", self.heartbeat_age_ms);
+    v.visit("logins", self.logins);
+    v.visit("refusals", self.refusals);
+    v.visit("not_responding", self.not_responding);
 }
 
 template <typename Self, typename Visitor> void PelzosrcInfo::fields(Self& self, Visitor& v) {
@@ -51,6 +67,8 @@ template <typename Self, typename Visitor> void PelzosrcInfo::fields(Self& self,
     v.visit("duration", self.duration);
     v.visit("offset", self.offset);
     v.visit("sample_rate", self.sample_rate);
+    v.visit("frames_late", self.frames_late);
+    v.visit("frames_skipped", self.frames_skipped);
 }
 
 template <typename Self, typename Visitor> void PelzoCtxInfo::fields(Self& self, Visitor& v) {
@@ -75,12 +93,15 @@ INTERNAL_JSON_DIRECTIONS(PelzoCtxInfo)
 
 GetManyResult<PelzoCtxInfo> describeContexts() {
     GetManyResult<PelzoCtxInfo> result;
+    const std::int64_t now = lumo::loopClockUs();
     for (const auto& [handle, context] : Registry::instance().contexts()) {
         PelzoCtxInfo info;
         info.addr = pointerText(handle);
         info.priority = context->priority();
         if (pelzo_src_imp* source = context->source()) {
             info.src.addr = pointerText(source->handle());
+            info.src.frames_late = source->lateFrames();
+            info.src.frames_skipped = source->skippedFrames();
             if (const AudioReader* reader = source->reader()) {
                 info.src.url = reader->url();
                 info.src.duration = static_cast<std::int32_t>(reader->duration());
@@ -90,8 +111,9 @@ GetManyResult<PelzoCtxInfo> describeContexts() {
         }
         // The context's map is ordered by address, so the list is too.
         for (const auto& entry : context->devices())
-            info.devices.push_back(describe(*entry.second));
-        info.capture_device = describe(context->captureDev());
+            info.devices.push_back(describe(*entry.second, context->health(entry.first), now));
+        const pelzo::PelzoDev& capture = context->captureDev();
+        info.capture_device = describe(capture, context->health(capture.ip), now);
         result.data.push_back(std::move(info));
     }
     return result;

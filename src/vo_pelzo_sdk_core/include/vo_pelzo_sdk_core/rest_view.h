@@ -21,6 +21,14 @@ struct PelzoDevInfo : vo::JsonClient {
     std::string pwd;
     std::string state; // "ok", "denied" or "-"
     std::string message;
+    // Stream figures of the context for this terminal, after the keys above.
+    std::uint64_t packets_sent = 0;
+    std::uint64_t bytes_sent = 0;
+    std::uint64_t send_failures = 0;
+    std::int64_t heartbeat_age_ms = -1; // -1: no heartbeat yet
+    std::int32_t logins = 0;
+    std::int32_t refusals = 0;
+    std::int32_t not_responding = 0;
 
     void encode(vo::JsonEncodeVisitor& v) const override;
     void decode(vo::JsonDecodeVisitor& v) override;
@@ -36,6 +44,10 @@ struct PelzosrcInfo : vo::JsonClient {
     std::int32_t duration = 0;
     std::int32_t offset = 0;
     std::int32_t sample_rate = 0;
+    // Pacing figures, after the keys above: frames released over 2 ms late, and frame
+    // slots skipped by the backlog rule.
+    std::uint64_t frames_late = 0;
+    std::uint64_t frames_skipped = 0;
 
     void encode(vo::JsonEncodeVisitor& v) const override;
     void decode(vo::JsonDecodeVisitor& v) override;
