@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -107,18 +108,35 @@ TEST_F(SdkInstall, InstallsHeaderLibraryAndPackageFiles) {
 }
 
 // pelzo-play, compiled by the C compiler from its source with the flags pkg-config gives
-// for the installed library, plays a file to a simulated terminal.
-TEST_F(SdkInstall, PlayerBuiltWithPkgConfigStreamsToATerminal) {
-    const std::string pc = "PKG_CONFIG_PATH='" + libDir() + "/pkgconfig' pkg-config ";
+// for the installed library (once per run); empty with the reason in `why` on failure.
+std::string buildPlayer(const std::string& libDir, const std::string& into, std::string* why) {
+    static std::string built;
+    if (!built.empty())
+        return built;
+    const std::string pc = "PKG_CONFIG_PATH='" + libDir + "/pkgconfig' pkg-config ";
     std::string flags;
-    ASSERT_EQ(run(pc + "--cflags --libs voPelzoSdk", &flags), 0) << flags;
+    if (run(pc + "--cflags --libs voPelzoSdk", &flags) != 0) {
+        *why = flags;
+        return {};
+    }
     flags.erase(flags.find_last_not_of(" \n") + 1);
-    const std::string player = dir_->file("pelzo-play");
     std::string out;
     const std::string compile = "cc -std=c11 -Wall -Wextra -Werror -pedantic " SANITIZE_FLAGS " '" +
                                 env("TESMO_SOURCE_DIR") + "/tools/pelzo-play/pelzo_play.c' " +
-                                flags + " -Wl,-rpath,'" + libDir() + "' -o '" + player + "'";
-    ASSERT_EQ(run(compile, &out), 0) << compile << "\n" << out;
+                                flags + " -Wl,-rpath,'" + libDir + "' -o '" + into + "'";
+    if (run(compile, &out) != 0) {
+        *why = compile + "\n" + out;
+        return {};
+    }
+    built = into;
+    return built;
+}
+
+// The player built against the installed library plays a file to a simulated terminal.
+TEST_F(SdkInstall, PlayerBuiltWithPkgConfigStreamsToATerminal) {
+    std::string out;
+    const std::string player = buildPlayer(libDir(), dir_->file("pelzo-play"), &out);
+    ASSERT_FALSE(player.empty()) << out;
 
     const std::string wav = dir_->file("tone.wav");
     ASSERT_TRUE(audio_fixtures::writeSineWav(wav, 48000, 1, 0.5, 440));
@@ -142,6 +160,48 @@ TEST_F(SdkInstall, PlayerBuiltWithPkgConfigStreamsToATerminal) {
     EXPECT_EQ(run("'" + player + "' '" + dir_->file("missing.wav") + "' " + config.address, &out),
               1);
     EXPECT_NE(out.find("cannot open"), std::string::npos) << out;
+}
+
+// With --stats the player prints every terminal's stream figures and the source's once a
+// second and once more at the end, as the SDK's REST view gives them.
+TEST_F(SdkInstall, PlayerPrintsStreamFiguresWithStats) {
+    std::string out;
+    const std::string player = buildPlayer(libDir(), dir_->file("pelzo-play"), &out);
+    ASSERT_FALSE(player.empty()) << out;
+    const std::string wav = dir_->file("tone15.wav");
+    ASSERT_TRUE(audio_fixtures::writeSineWav(wav, 48000, 1, 1.5, 440));
+    simpelzo::TerminalConfig config;
+    config.address = sdktest::nextAddress(gPrivateNetwork);
+    config.heartbeatIntervalMs = 100;
+    simpelzo::Terminal sim(config);
+    std::string error;
+    ASSERT_TRUE(sim.open(error)) << error;
+    simpelzo::TerminalRunner runner({&sim});
+    const std::string silent = sdktest::nextAddress(gPrivateNetwork);
+
+    ASSERT_EQ(run("'" + player + "' --stats '" + wav + "' " + config.address + " " + silent, &out),
+              0)
+        << out;
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("stats ", 0) == 0)
+            lines.push_back(line);
+    // One round after the first second, one at the end: each a line per terminal (in
+    // address order) and one for the source.
+    ASSERT_EQ(lines.size(), 6u) << out;
+    for (int round = 0; round < 2; ++round) {
+        const std::string* l = &lines[size_t(round) * 3];
+        EXPECT_EQ(l[0].rfind("stats " + config.address + " packets ", 0), 0u) << l[0];
+        EXPECT_NE(l[0].find(" logins 1 refusals 0 not-responding 0"), std::string::npos) << l[0];
+        EXPECT_EQ(l[1].rfind("stats " + silent + " packets ", 0), 0u) << l[1];
+        EXPECT_NE(l[1].find(" failed 0 heartbeat - logins 0 refusals 0 not-responding 0"),
+                  std::string::npos)
+            << l[1];
+        EXPECT_EQ(l[2].rfind("stats source late ", 0), 0u) << l[2];
+    }
+    // At the end every frame has gone to the silent terminal: 75 packets.
+    EXPECT_EQ(lines[4].rfind("stats " + silent + " packets 75 bytes ", 0), 0u) << lines[4];
 }
 
 // A CMake project outside the tree finds the package and links its target.
