@@ -256,6 +256,20 @@ TEST_F(LoopClock, PollWaitsToTheMicrosecond) {
     });
 }
 
+// A handler that takes 5 ms (a large fan-out) does not make the loop wake 5 ms late for
+// the next timer: the wait counts from when the handlers are done.
+TEST_F(LoopClock, WaitCountsFromTheEndOfTheHandlers) {
+    run<MicroPoller>([&](EventLoopImpl& loop, MicroPoller& poller) {
+        const std::int64_t start = gLoopNowUs;
+        auto slow = loop.startTimerAt(start + 1000, 20'000);
+        slow->timeout.connect(nullptr, [&] { gLoopNowUs += 5000; });
+        gLoopNowUs = start + 1000;
+        loop.processOnce();
+        EXPECT_EQ(poller.timeouts.back(), 15'000) << "next shot at start + 21 ms";
+        EXPECT_EQ(slow->deadlineUs(), start + 21'000);
+    });
+}
+
 // A poller that only knows milliseconds is never woken before a deadline.
 TEST_F(LoopClock, MillisecondPollerGetsTheTimeoutRoundedUp) {
     run<RecordingPoller>([&](EventLoopImpl& loop, RecordingPoller& poller) {

@@ -211,6 +211,10 @@ std::int64_t EventLoopImpl::timerPass(std::int64_t now, int& work) {
         bucket.clear();
     }
 
+    // Handlers take time (a fan-out to many terminals takes milliseconds): the wait for
+    // the next deadline counts from when they are done, or the loop wakes late by that.
+    if (!due.empty())
+        now = loopClockUs();
     std::int64_t timeout = kMaxWaitUs;
     if (!timers_.empty()) {
         ++work;
