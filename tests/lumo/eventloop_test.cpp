@@ -41,6 +41,18 @@ public:
     lumo::PollPoller inner;
 };
 
+// Runs `body` on a thread of its own, so with a fresh loop, polling through a `Poller`.
+template <class Poller> void onFreshLoop(const std::function<void(EventLoopImpl&, Poller&)>& body) {
+    std::thread t([&] {
+        auto* loop = EventLoopImpl::current();
+        auto poller = std::make_unique<Poller>();
+        auto* rec = poller.get();
+        loop->setPoller(std::move(poller));
+        body(*loop, *rec);
+    });
+    t.join();
+}
+
 class Loop : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -51,14 +63,7 @@ protected:
 
     // Runs `body` with a fresh loop and its recording poller.
     void run(const std::function<void(EventLoopImpl&, RecordingPoller&)>& body) {
-        std::thread t([&] {
-            auto* loop = EventLoopImpl::current();
-            auto poller = std::make_unique<RecordingPoller>();
-            auto* rec = poller.get();
-            loop->setPoller(std::move(poller));
-            body(*loop, *rec);
-        });
-        t.join();
+        onFreshLoop<RecordingPoller>(body);
     }
 };
 
@@ -222,14 +227,7 @@ protected:
         lumo::setTimeSource(nullptr);
     }
     template <class Poller> void run(const std::function<void(EventLoopImpl&, Poller&)>& body) {
-        std::thread t([&] {
-            auto* loop = EventLoopImpl::current();
-            auto poller = std::make_unique<Poller>();
-            auto* rec = poller.get();
-            loop->setPoller(std::move(poller));
-            body(*loop, *rec);
-        });
-        t.join();
+        onFreshLoop<Poller>(body);
     }
 };
 
