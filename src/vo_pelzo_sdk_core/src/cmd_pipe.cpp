@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::size_t kAddressBytes = sizeof(Runnable*);
 
+std::atomic<CmdClient::WriteObserver> gWriteObserver{nullptr};
+
 } // namespace
 
 // --- commands ----------------------------------------------------------------
@@ -129,6 +131,7 @@ bool CmdServer::start() {
 }
 
 void CmdServer::close() {
+    closed_ = true;
     if (server_) {
         server_->close();
         server_.reset();
@@ -201,6 +204,10 @@ bool CmdServer::runCommands(Connection& connection) {
     connection.buffer.clear();
     std::size_t pos = 0;
     for (; buffer.size() - pos >= kAddressBytes; pos += kAddressBytes) {
+        // A command closed the server (the stop command): whatever was written behind it
+        // stays unredeemed, and pelzo_deinit fails those calls once the worker is gone.
+        if (closed_)
+            return true;
         Runnable* command = nullptr;
         std::memcpy(&command, buffer.data() + pos, kAddressBytes);
         if (!ledger_->redeem(command)) {
@@ -296,9 +303,16 @@ bool CmdClient::send(Runnable* command) {
     return false;
 }
 
+void CmdClient::setWriteObserver(WriteObserver observer) {
+    gWriteObserver.store(observer);
+}
+
 bool CmdClient::call(std::function<void()> fn, bool waited) {
     auto* command = new RunnableFun(std::move(fn), waited);
     command->prepareWait();
+    const WriteObserver observer = gWriteObserver.load();
+    if (observer)
+        observer(false);
     bool sent = false;
     {
         std::lock_guard<std::mutex> lock(writeMutex_);
@@ -315,6 +329,8 @@ bool CmdClient::call(std::function<void()> fn, bool waited) {
         command->release();
         return false;
     }
+    if (observer)
+        observer(true);
     if (!waited)
         return true;
     command->wait();

@@ -115,7 +115,7 @@ public:
 
     // Listens; false with the error logged ("command server failed to start: %s").
     bool start();
-    // Stops listening and drops every connection.
+    // Stops listening and drops every connection; commands not yet run never run.
     void close();
     uint16_t port() const { return port_; }
 
@@ -143,6 +143,7 @@ private:
     std::shared_ptr<lumo::TcpServer> server_;
     std::map<lumo::TcpSocket*, Connection> connections_;
     uint16_t port_ = 0;
+    bool closed_ = false;
 };
 
 // The calling side: one blocking loopback connection shared by every calling thread.
@@ -163,6 +164,12 @@ public:
     // Returns false when the command could not be handed over (then `fn` never runs) or,
     // for a waited call, when the worker stopped before running it.
     bool call(std::function<void()> fn, bool waited);
+
+    // Test seam: when set, call() invokes it on the calling thread just before it writes
+    // a command (false) and just after the write succeeded (true), so a test can order
+    // the writes of several threads. Null in the product.
+    using WriteObserver = void (*)(bool written);
+    static void setWriteObserver(WriteObserver observer);
 
     static lumo::Logger& logger();
 
