@@ -12,12 +12,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <lumo/clock.h>
+#include <lumo/eventloop.h>
 #include <mutex>
+#include <poll.h>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -174,6 +178,175 @@ TEST(SdkPipe, InitThatCannotConnectLeavesNoDescriptorBehind) {
     ASSERT_EQ(pelzo_init(), 0);
     EXPECT_EQ(pelzo_deinit(), 0);
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// --- strangers on the command port ------------------------------------------------------
+
+constexpr int64_t kStart = 1'800'000'000'000;
+std::atomic<int64_t> gNow{kStart};
+int64_t fakeNow() {
+    return gNow.load();
+}
+
+int connectLoopback(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool closedByPeer(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char c = 0;
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 0;
+}
+
+// A command server on this thread's loop, with the SDK's own client, a clock the test
+// moves and the server's log lines with the time each was written.
+class CommandPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+        if (limit.rlim_cur < 3000) {
+            limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 3000);
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        if (limit.rlim_cur < 3000) {
+            GTEST_SKIP() << "needs 3000 descriptors, the limit is " << limit.rlim_max;
+        }
+        lumo::setTimeSource(&fakeNow);
+        internal::CmdServer::logger().setSink([this](const std::string& line) {
+            lines.push_back({gNow.load(), line});
+        });
+        loop = lumo::EventLoopImpl::current();
+        // Bounds every poll to a millisecond of real time while the fake clock stands.
+        tick = loop->startTimer(1);
+        server = new internal::CmdServer(secret, ledger);
+        ASSERT_TRUE(server->start());
+        client = std::make_unique<internal::CmdClient>(server->port(), secret, ledger);
+        ASSERT_TRUE(client->connect());
+        ASSERT_TRUE(passUntil(
+            [&] { return server->connectionCount() == 1 && server->unauthenticatedCount() == 0; }));
+    }
+    void TearDown() override {
+        client.reset();
+        if (server) {
+            server->close();
+            lumo::DeleteLater()(server);
+            loop->processOnce();
+        }
+        if (tick)
+            tick->stop();
+        internal::CmdServer::logger().setSink({});
+        lumo::setTimeSource(nullptr);
+    }
+
+    bool passUntil(const std::function<bool()>& done) {
+        for (int guard = 0; guard < 20000; ++guard) {
+            if (done())
+                return true;
+            loop->processOnce();
+        }
+        return done();
+    }
+    // A posted command from the SDK's client runs on the server's loop.
+    bool callWorks() {
+        bool ran = false;
+        return client->call([&ran] { ran = true; }, false) && passUntil([&] { return ran; });
+    }
+    void advance(int64_t ms) {
+        for (int64_t step = 0; step < ms; step += 100) {
+            gNow += 100;
+            loop->processOnce();
+        }
+    }
+    // The counts of the report lines, summed.
+    int reportedConnections() const {
+        int sum = 0;
+        for (const auto& [when, line] : lines) {
+            const std::size_t at = line.find("turned away ");
+            if (at != std::string::npos)
+                sum += std::atoi(line.c_str() + at + 12);
+        }
+        return sum;
+    }
+
+    const std::string secret = internal::makeSecret();
+    std::shared_ptr<internal::CommandLedger> ledger = std::make_shared<internal::CommandLedger>();
+    lumo::EventLoopImpl* loop = nullptr;
+    std::shared_ptr<lumo::Timer> tick;
+    internal::CmdServer* server = nullptr;
+    std::unique_ptr<internal::CmdClient> client;
+    std::vector<std::pair<int64_t, std::string>> lines;
+};
+
+// A thousand connections that never say anything: the server keeps the first few,
+// closes the others on arrival and the kept ones when their time is up; the SDK's own
+// client is served throughout; one line a second at most says what was turned away.
+TEST_F(CommandPort, IdleStrangersAreCappedTimedOutAndReportedOncePerSecond) {
+    constexpr int kIdle = 1000;
+    const internal::CommandPortLimits limits;
+    const int before = openDescriptors();
+    std::vector<int> idle;
+    for (int i = 0; i < kIdle; ++i) {
+        const int fd = connectLoopback(server->port());
+        ASSERT_GE(fd, 0) << "connection " << i;
+        idle.push_back(fd);
+        // Accepted batch by batch, so the listen backlog never overflows.
+        if (i % 8 == 7) {
+            ASSERT_TRUE(passUntil([&] {
+                return static_cast<int>(server->connectionCount()) - 1 + server->turnedAway() ==
+                       i + 1;
+            }));
+        }
+    }
+    EXPECT_EQ(server->unauthenticatedCount(), limits.maxUnauthenticated);
+    EXPECT_EQ(server->turnedAway(), kIdle - static_cast<int>(limits.maxUnauthenticated));
+    EXPECT_LE(openDescriptors() - before, kIdle + static_cast<int>(limits.maxUnauthenticated));
+    EXPECT_TRUE(callWorks());
+    ASSERT_EQ(lines.size(), 1u) << "the first refusal is reported at once, the rest wait";
+
+    // Just short of the time-out nothing more is closed; then the rest is.
+    advance(limits.authTimeoutMs - 200);
+    EXPECT_EQ(server->unauthenticatedCount(), limits.maxUnauthenticated);
+    advance(1000);
+    EXPECT_EQ(server->unauthenticatedCount(), 0u);
+    EXPECT_EQ(server->connectionCount(), 1u) << "the SDK's client stays";
+    ASSERT_TRUE(passUntil([&] { return std::all_of(idle.begin(), idle.end(), closedByPeer); }));
+    EXPECT_TRUE(callWorks());
+
+    advance(1000);
+    EXPECT_EQ(reportedConnections(), kIdle);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_GE(lines[i].first - lines[i - 1].first, internal::CmdServer::kReportIntervalMs)
+            << lines[i].second;
+
+    for (int fd : idle)
+        ::close(fd);
+    loop->processOnce();
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+// A loop held up longer than the time-out (a slow command) does not cost a connection
+// whose secret arrived meanwhile: it is read before the connection is judged.
+TEST_F(CommandPort, AStalledLoopReadsWaitingSecretsFirst) {
+    internal::CmdClient second(server->port(), secret, ledger);
+    ASSERT_TRUE(second.connect());
+    // One pass accepts it; its secret waits unread.
+    ASSERT_TRUE(passUntil([&] { return server->connectionCount() == 2; }));
+    gNow += 10 * internal::CommandPortLimits().authTimeoutMs;
+    loop->processOnce();
+    loop->processOnce();
+    EXPECT_EQ(server->connectionCount(), 2u);
+    EXPECT_EQ(server->unauthenticatedCount(), 0u);
+    EXPECT_EQ(server->turnedAway(), 0);
 }
 
 } // namespace
