@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -447,6 +448,50 @@ TEST_F(SdkTest, IdleConnectionsOnTheCommandPortDoNotPileUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(openDescriptors(), before) << "the server let go of the connections it kept";
     EXPECT_EQ(pelzo_ctx_set_priority(ctx, 5), 0);
+    pelzo_ctx_destroy(ctx);
+}
+
+// --- special files -----------------------------------------------------------------------
+
+// A FIFO without a writer would hold the worker in open(2) for good, and with it every
+// waited call and pelzo_deinit. The open fails at once instead and on_error follows; the
+// worker keeps serving calls.
+TEST_F(SdkTest, OpeningAFifoFailsWithoutBlockingTheWorker) {
+    audio_fixtures::TempDir dir;
+    const std::string fifo = dir.file("stream.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    pelzo_ctx* ctx = pelzo_ctx_create();
+    pelzo_src* src = pelzo_src_create();
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_NE(src, nullptr);
+    recordAll(src);
+
+    // Should the open block, a writer is let in after a while, so the test fails
+    // instead of hanging.
+    std::atomic<bool> returned{false};
+    std::atomic<bool> rescued{false};
+    std::thread rescue([&] {
+        for (int guard = 0; guard < 2000 && !returned.load(); ++guard)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!returned.load()) {
+            rescued.store(true);
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const int result = pelzo_src_open_url(src, fifo.c_str());
+    returned.store(true);
+    rescue.join();
+
+    EXPECT_FALSE(rescued.load()) << "the open waited for a writer";
+    EXPECT_EQ(result, 1);
+    ASSERT_TRUE(Recorder::instance().waitKind(src, "error", 1));
+    EXPECT_EQ(Recorder::instance().events().back().text, "打开失败");
+    EXPECT_EQ(Recorder::instance().countKind(src, "open"), 0);
+    EXPECT_EQ(pelzo_ctx_set_priority(ctx, 2), 0);
+    // The same source still opens a real file afterwards.
+    EXPECT_EQ(pelzo_src_open_url(src, toneFile().c_str()), 0);
+    pelzo_src_destroy(src);
     pelzo_ctx_destroy(ctx);
 }
 
