@@ -37,6 +37,13 @@ struct ByteRange {
     bool operator==(const ByteRange& o) const { return start == o.start && end == o.end; }
 };
 
+// A resolved range: length bytes from offset.
+struct ByteSlice {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    bool operator==(const ByteSlice& o) const { return offset == o.offset && length == o.length; }
+};
+
 struct HttpCookie {
     std::string name;
     std::string value;
@@ -112,6 +119,14 @@ SplitUrl splitUrl(std::string_view url);
 // For a HEAD request the body is left out (its length still announced).
 void sendResponse(const HttpConfig& config, HttpResponse& response, bool headRequest,
                   const WriteFn& write);
+
+// Resolves a request's ranges against `size` bytes of content. All
+// satisfiable: status 206, *slices in request order, and a Content-Range
+// header when there is one range. Any unsatisfiable: status 416 with
+// "Content-Range: bytes */size", no slices, false. File responses and
+// in-memory servers answer ranges through this one rule.
+bool applyRanges(HttpResponse& response, const std::vector<ByteRange>& ranges, std::int64_t size,
+                 std::vector<ByteSlice>* slices);
 
 // The bytes of the answer to a request over a bound; the connection is to be
 // closed after it.
