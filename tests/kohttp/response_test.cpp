@@ -154,6 +154,13 @@ TEST(ResponseHead, HeadWithBodyIsOneWrite) {
     HttpResponse empty;
     EXPECT_EQ(send(oneWrite, empty),
               std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
+    // Above the limit the body is not copied behind the head.
+    const std::string large(HttpConfig::kHeadWithBodyLimit + 1, 'x');
+    HttpResponse big;
+    big.setBody(large);
+    auto writes = send(oneWrite, big);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[1], large);
 }
 
 // The range rule on its own, as servers of in-memory content use it.

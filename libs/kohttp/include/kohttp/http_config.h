@@ -42,10 +42,13 @@ struct HttpConfig {
     bool omitLengthOn304 = false;
     // Write the body as a second block even when it is empty.
     bool alwaysWriteBody = false;
-    // Write the head together with the body (an in-memory body whole, a file
-    // body with its first block), so a small answer is one segment and never
-    // waits for the peer's delayed acknowledgement of the head.
+    // Write the head together with the body (an in-memory body up to
+    // kHeadWithBodyLimit, a file body with its first block), so an answer
+    // leaves in one write and never waits for the peer's delayed
+    // acknowledgement of the head. A larger body goes as a block of its own:
+    // copying it would cost more than the second write.
     bool headWithBody = false;
+    static constexpr std::size_t kHeadWithBodyLimit = 256 * 1024;
     // Multipart file parts go to a named temporary file (its path can be
     // handed on) instead of an anonymous one.
     bool namedTempFiles = true;

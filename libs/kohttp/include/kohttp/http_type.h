@@ -84,6 +84,8 @@ public:
     // Also leaves file mode.
     void setBody(std::string body);
     const std::string& body() const { return body_; }
+    // Moves the body out, for the write that sends it.
+    std::string takeBody() { return std::move(body_); }
 
     // File mode: the body comes from the file, optionally only the ranges.
     void setFile(std::string path, std::vector<ByteRange> ranges = {});
@@ -116,7 +118,8 @@ struct SplitUrl {
 SplitUrl splitUrl(std::string_view url);
 
 // Writes the response through write: the head as one block, then the body.
-// For a HEAD request the body is left out (its length still announced).
+// For a HEAD request the body is left out (its length still announced). The
+// response is spent: an in-memory body is moved into the write.
 void sendResponse(const HttpConfig& config, HttpResponse& response, bool headRequest,
                   const WriteFn& write);
 

@@ -212,13 +212,14 @@ void sendResponse(const HttpConfig& config, HttpResponse& response, bool headReq
         }
         return;
     }
-    if (config.headWithBody && !config.alwaysWriteBody) {
+    if (config.headWithBody && !config.alwaysWriteBody &&
+        response.body().size() <= HttpConfig::kHeadWithBodyLimit) {
         write(head + response.body());
         return;
     }
     write(std::move(head));
     if (config.alwaysWriteBody || !response.body().empty()) {
-        write(response.body());
+        write(response.takeBody());
     }
 }
 

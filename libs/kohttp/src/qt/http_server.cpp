@@ -2,11 +2,14 @@
 #include <kohttp/qt/lambda_runnable.h>
 #include <kohttp/qt/tcp_server_ex.h>
 
+#include "socket_write.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageLogger>
 #include <QMutexLocker>
 #include <QRecursiveMutex>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QThread>
 #include <QThreadPool>
@@ -140,7 +143,13 @@ HttpConnection::Hooks HttpSession::hooks() {
     // Both go through signals, so they are safe from any thread and reach
     // the socket only while it exists.
     hooks.write = [this](std::string bytes) {
-        emit d_.sendMessage(QByteArray::fromStdString(bytes));
+        if (QThread::currentThread() == d_.thread()) {
+            // A direct call: the socket copies the bytes before this returns.
+            emit d_.sendMessage(
+                QByteArray::fromRawData(bytes.data(), static_cast<int>(bytes.size())));
+        } else {
+            emit d_.sendMessage(QByteArray::fromStdString(bytes));
+        }
     };
     hooks.close = [this] { emit d_.closeConnection(); };
     hooks.dispatch = [this](const HttpEventPtr& event) {
@@ -395,11 +404,23 @@ void HttpServer::newConnection() {
         session->lastActivity_ = core_->clock();
         sessions_[socket] = session;
         HttpSession* raw = session.get();
+        const bool plain = qobject_cast<QSslSocket*>(socket) == nullptr;
         connect(&raw->d_, &HttpSessionPrivate::sendMessage, socket,
-                [socket](const QByteArray& bytes) {
+                [socket, plain](const QByteArray& bytes) {
                     // Bytes still on their way when the peer left are dropped.
-                    if (socket->state() == QAbstractSocket::ConnectedState) {
-                        socket->write(bytes);
+                    if (socket->state() != QAbstractSocket::ConnectedState) {
+                        return;
+                    }
+                    // Qt would send on its next loop pass; with nothing queued
+                    // before them the bytes leave now, in one call, and only
+                    // what the system does not take waits in Qt's buffer.
+                    qint64 sent = 0;
+                    if (plain && socket->bytesToWrite() == 0) {
+                        sent = detail::sendNow(socket->socketDescriptor(), bytes.constData(),
+                                               bytes.size());
+                    }
+                    if (sent < bytes.size()) {
+                        socket->write(bytes.constData() + sent, bytes.size() - sent);
                     }
                 });
         connect(&raw->d_, &HttpSessionPrivate::closeConnection, socket,
