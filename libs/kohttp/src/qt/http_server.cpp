@@ -7,8 +7,6 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QMessageLogger>
-#include <QMutexLocker>
-#include <QRecursiveMutex>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QThread>
@@ -16,11 +14,14 @@
 #include <QTimer>
 
 #include <exception>
+#include <mutex>
 #include <vector>
 
 namespace kohttp::qt {
 
 namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
 
 constexpr int kHeartbeatMs = 1000;
 // What Qt may hold of one peer's unread input; the rest waits in the kernel.
@@ -52,16 +53,6 @@ QString dottedAddress(const QHostAddress& address) {
     return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
-// The last holder of a session may be a pool thread; the QObject goes on
-// the thread it belongs to.
-void releaseSession(HttpSession* session) {
-    if (session->thread() == QThread::currentThread()) {
-        delete session;
-    } else {
-        session->deleteLater();
-    }
-}
-
 } // namespace
 
 HttpConfigPtr managerConfig() {
@@ -79,13 +70,15 @@ namespace detail {
 struct ServerCore {
     HttpConfigPtr config;
     HttpServer::Clock clock;
-    QRecursiveMutex mutex; // the server's one lock: sessions, routes, subscribers
+    // The server's one lock: sessions, routes, subscribers. A standard mutex
+    // rather than Qt's, so race checkers see what it orders.
+    std::recursive_mutex mutex;
     HttpRouter router;
     std::map<QString, HttpServer::WsHandler> wsHandlers;
     QThreadPool* pool = nullptr;
 
     QThreadPool* workerPool() {
-        QMutexLocker lock(&mutex);
+        Lock lock(mutex);
         return pool;
     }
 
@@ -94,7 +87,7 @@ struct ServerCore {
     void route(const HttpEventPtr& event) {
         HttpRouter::Match match;
         {
-            QMutexLocker lock(&mutex);
+            Lock lock(mutex);
             if (!router.intercept(event)) {
                 return;
             }
@@ -107,7 +100,7 @@ struct ServerCore {
                    const QByteArray& payload) {
         HttpServer::WsHandler handler;
         {
-            QMutexLocker lock(&mutex);
+            Lock lock(mutex);
             auto it = wsHandlers.find(uri);
             if (it != wsHandlers.end()) {
                 handler = it->second;
@@ -136,7 +129,24 @@ HttpSession::HttpSession(HttpServer* server, std::shared_ptr<detail::ServerCore>
       conn_(core_->config, (peerAddress_ + ':' + QString::number(peerPort_)).toStdString(),
             hooks()) {}
 
-HttpSession::~HttpSession() = default;
+HttpSession::~HttpSession() {
+    // The last holder may have been a pool thread that handed the session
+    // over through Qt's event queue; taking the lock orders its last touches
+    // before this destruction for race checkers as well.
+    Lock lock(core_->mutex);
+}
+
+// The last holder of a session may be a pool thread; the QObject goes on the
+// thread it belongs to, and the lock hands it over visibly (see the
+// destructor).
+void HttpSession::release(HttpSession* session) {
+    if (session->thread() == QThread::currentThread()) {
+        delete session;
+        return;
+    }
+    { Lock lock(session->core_->mutex); }
+    session->deleteLater();
+}
 
 HttpConnection::Hooks HttpSession::hooks() {
     HttpConnection::Hooks hooks;
@@ -183,22 +193,22 @@ HttpConnection::Hooks HttpSession::hooks() {
 }
 
 void HttpSession::setOrgId(int id) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     orgId_ = id;
 }
 
 int HttpSession::orgId() const {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     return orgId_;
 }
 
 void HttpSession::setOrgIds(const QList<int>& ids) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     orgIds_ = ids;
 }
 
 QList<int> HttpSession::orgIds() const {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     return orgIds_;
 }
 
@@ -253,7 +263,7 @@ HttpServer::HttpServer(QObject* parent, HttpConfigPtr config, Clock clock)
 }
 
 HttpServer::~HttpServer() {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     if (heartbeat_) {
         heartbeat_->stop();
     }
@@ -270,7 +280,7 @@ bool HttpServer::route(int method, const QString& path, HttpHandler* handler) {
 }
 
 bool HttpServer::route(int method, const QString& path, HttpHandlerPtr handler) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     return core_->router.route(method, path.toStdString(), std::move(handler));
 }
 
@@ -279,27 +289,27 @@ bool HttpServer::route(int method, const QString& path, HttpHandlerFunc func) {
 }
 
 void HttpServer::addInterceptor(HttpInterceptor interceptor) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     core_->router.addInterceptor(std::move(interceptor));
 }
 
 void HttpServer::setTlsConfiguration(const QSslConfiguration& tls) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     tls_ = tls;
 }
 
 void HttpServer::setWorkerPool(QThreadPool* pool) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     core_->pool = pool;
 }
 
 void HttpServer::setWebSocketHandler(const QString& uri, WsHandler handler) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     core_->wsHandlers[uri] = std::move(handler);
 }
 
 void HttpServer::subscribe(const HttpSessionPtr& session, const QString& uri) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     if (session->isWebSocket()) {
         subscribers_[session->uri()].erase(session.get());
     }
@@ -308,17 +318,17 @@ void HttpServer::subscribe(const HttpSessionPtr& session, const QString& uri) {
 }
 
 quint16 HttpServer::port() const {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     return listener_ ? listener_->serverPort() : 0;
 }
 
 int HttpServer::sessionCount() const {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     return static_cast<int>(sessions_.size());
 }
 
 void HttpServer::doStart(const QHostAddress& host, quint16 port) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     if (listener_) {
         return;
     }
@@ -353,7 +363,7 @@ void HttpServer::doStart(const QHostAddress& host, quint16 port) {
 }
 
 void HttpServer::doStop() {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     if (listener_) {
         listener_->close();
         listener_->deleteLater();
@@ -384,7 +394,7 @@ void HttpServer::dropSessions(bool now) {
 }
 
 void HttpServer::newConnection() {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     while (listener_ && listener_->hasPendingConnections()) {
         QTcpSocket* socket = listener_->nextPendingConnection();
         socket->setParent(nullptr); // its life is the session's, not the listener's
@@ -399,7 +409,7 @@ void HttpServer::newConnection() {
         // acknowledge the previous segment.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket->setReadBufferSize(kReadBufferBytes);
-        HttpSessionPtr session(new HttpSession(this, core_, socket), &releaseSession);
+        HttpSessionPtr session(new HttpSession(this, core_, socket), &HttpSession::release);
         session->conn_.setOwner(session);
         session->lastActivity_ = core_->clock();
         sessions_[socket] = session;
@@ -447,7 +457,7 @@ void HttpServer::newConnection() {
 }
 
 void HttpServer::removeSession(QTcpSocket* socket) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     auto it = sessions_.find(socket);
     if (it == sessions_.end()) {
         return;
@@ -467,7 +477,7 @@ void HttpServer::removeSession(QTcpSocket* socket) {
 }
 
 void HttpServer::doWebsocketNotify(const QString& uri, const QString& message, int orgId) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     auto subs = subscribers_.find(uri);
     if (subs == subscribers_.end()) {
         return;
@@ -484,7 +494,7 @@ void HttpServer::doWebsocketNotify(const QString& uri, const QString& message, i
 
 void HttpServer::doWebsocketNotifyByToken(const QString& uri, const QByteArray& message,
                                           const QString& token) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     auto subs = subscribers_.find(uri);
     if (subs == subscribers_.end()) {
         return;
@@ -497,7 +507,7 @@ void HttpServer::doWebsocketNotifyByToken(const QString& uri, const QByteArray& 
 }
 
 void HttpServer::doSocketSend(QTcpSocket* socket, const QByteArray& bytes) {
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     auto it = sessions_.find(socket);
     if (it == sessions_.end()) {
         return; // the connection is gone
@@ -507,7 +517,7 @@ void HttpServer::doSocketSend(QTcpSocket* socket, const QByteArray& bytes) {
 
 void HttpServer::onWsHbTimer() {
     {
-        QMutexLocker lock(&core_->mutex);
+        Lock lock(core_->mutex);
         std::vector<HttpSessionPtr> subscribed;
         for (const auto& [uri, sessions] : subscribers_) {
             for (HttpSession* session : sessions) {
@@ -525,7 +535,7 @@ void HttpServer::closeIdleSessions() {
     if (idleTimeoutMs_ <= 0) {
         return;
     }
-    QMutexLocker lock(&core_->mutex);
+    Lock lock(core_->mutex);
     const qint64 now = core_->clock();
     std::vector<HttpSessionPtr> idle;
     for (const auto& [socket, session] : sessions_) {

@@ -85,6 +85,7 @@ public:
 private:
     friend class HttpServer;
     HttpSession(HttpServer* server, std::shared_ptr<detail::ServerCore> core, QTcpSocket* socket);
+    static void release(HttpSession* session);
     HttpConnection::Hooks hooks();
     void readSocket();
     void onBytesWritten();
