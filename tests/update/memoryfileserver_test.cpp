@@ -6,13 +6,13 @@
 
 #include "netclient.h"
 #include "netns.h"
+#include "qtpump.h"
 
 #include <kohttp/qt/http_server.h>
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <utility>
 #include <vector>
@@ -46,26 +46,12 @@ protected:
         port = server.port();
         ASSERT_NE(port, 0);
     }
-    void TearDown() override {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void TearDown() override { qtpump::flushDeletions(); }
 
-    static void pumpOnce() { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }
-    template <class Done> static bool pumpUntil(Done done) {
-        QElapsedTimer guard;
-        guard.start();
-        while (!done() && guard.elapsed() < 20000) {
-            pumpOnce();
-        }
-        return done();
-    }
     std::string url(const std::string& path) const {
         return "http://" + g_host + ":" + std::to_string(port) + path;
     }
-    std::string curl(const std::string& args) {
-        return netclient::runCommand("curl -s --max-time 20 " + args, &pumpOnce);
-    }
+    static std::string curl(const std::string& args) { return qtpump::curl(args); }
     // The head of a curl -i answer, lower-cased names as sent.
     static std::string headOf(const std::string& response) {
         return response.substr(0, response.find("\r\n\r\n") + 2);
@@ -150,7 +136,7 @@ TEST_F(FileServer, ReportsEveryFetchToTheObserver) {
     for (const std::string path : {"/hello", "/missing"}) {
         RawClient client(g_host, port);
         client.send("GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n");
-        ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
+        ASSERT_TRUE(qtpump::until([&] { return client.poll(), client.eof; }));
     }
     const std::pair<std::string, std::string> fetch{g_host, "完成更新"};
     EXPECT_EQ(recorder.calls, (std::vector<std::pair<std::string, std::string>>{fetch, fetch}));
