@@ -5,6 +5,7 @@
 // of the 1 MB file (at 1 and at 10 connections). nginx's figures are the
 // baseline; each round prints the ratios and their goals.
 // Usage: bench_kohttp_qt [--seconds N] [--repeat R]
+#include "bench_result.h"
 #include "http_baseline.h"
 
 #include "update/memoryfileserver.h"
@@ -84,6 +85,10 @@ int main(int argc, char** argv) {
     std::ofstream(nginx.dir() + "/www/large.bin", std::ios::binary) << large;
     if (!nginx.start(kHost, "    sendfile on;\n    location / { }")) {
         std::fprintf(stderr, "nginx baseline unavailable\n");
+        bench::unavailable("1 KB requests/s, Qt server / nginx", bench::Goal::AtLeast,
+                           kRequestsGoal);
+        bench::unavailable("1 MB throughput, Qt server / nginx", bench::Goal::AtLeast,
+                           kThroughputGoal);
         return 1;
     }
     const std::string script = nginx.dir() + "/ranges.lua";
@@ -126,7 +131,7 @@ int main(int argc, char** argv) {
 
     std::printf("wrk -t1 -d%ds; baseline: nginx, one worker, no access log, sendfile, same files\n",
                 seconds);
-    std::vector<double> requestRatios, throughputRatios, rangeP99;
+    std::vector<double> requestRatios, throughputRatios, rangeP99, rangeP99Ratios;
     bool errors = false;
     for (std::size_t i = 0; i < rounds.size(); ++i) {
         const Round& r = rounds[i];
@@ -147,6 +152,7 @@ int main(int argc, char** argv) {
         requestRatios.push_back(requests);
         throughputRatios.push_back(throughput);
         rangeP99.push_back(p99);
+        rangeP99Ratios.push_back(p99 / nginxP99);
         std::printf("  ratio 1 KB requests/s (qt / nginx) %5.2fx (goal >= %.1fx)\n", requests,
                     kRequestsGoal);
         std::printf("  ratio 1 MB throughput (qt / nginx) %5.2fx (goal >= %.1fx)\n", throughput,
@@ -166,6 +172,13 @@ int main(int argc, char** argv) {
                 "(goal <= %.0f ms)\n",
                 repeat, rqLo, rqHi, median(requestRatios), kRequestsGoal, tpLo, tpHi,
                 median(throughputRatios), kThroughputGoal, p99Lo, p99Hi, kRangeP99GoalMs);
+    bench::atLeast("1 KB requests/s, Qt server / nginx (median of rounds)", median(requestRatios),
+                   kRequestsGoal);
+    bench::atLeast("1 MB throughput, Qt server / nginx (median of rounds)",
+                   median(throughputRatios), kThroughputGoal);
+    bench::result("64 KiB range p99, Qt server / nginx (median of rounds)", median(rangeP99Ratios));
+    bench::atMost("64 KiB range p99, Qt server / the 5 ms goal (median of rounds)",
+                  median(rangeP99) / kRangeP99GoalMs, 1.0);
     if (errors) {
         std::printf("some runs had errors or no answers\n");
         return 1;

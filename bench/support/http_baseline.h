@@ -1,21 +1,67 @@
-#include "http_baseline.h"
+// What the HTTP benchmarks share (header only): wrk runs and a private nginx to measure
+// against in the same run. The nginx has its own prefix directory,
+// configuration, pid file and port, and is ended by the pid it was started
+// with; nothing else on the machine is touched.
+#pragma once
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <string>
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace benchhttp {
 
-namespace {
+struct WrkFigures {
+    double requestsPerSec = 0;
+    double bytesPerSec = 0; // "Transfer/sec"
+    double p99Ms = -1;
+    long errors = 0; // non-2xx answers, socket errors and time-outs
+};
 
-sockaddr_in addressOf(const std::string& host, std::uint16_t port) {
+// One wrk run with latency figures; script is a Lua file or empty.
+inline WrkFigures runWrk(const std::string& url, int seconds, int connections,
+                         const std::string& script = "");
+
+// A port nothing listens on at the moment, on host.
+inline std::uint16_t freePort(const std::string& host);
+// Waits until something accepts connections on host:port.
+inline bool waitListening(const std::string& host, std::uint16_t port);
+
+class PrivateNginx {
+public:
+    PrivateNginx();
+    ~PrivateNginx();
+    PrivateNginx(const PrivateNginx&) = delete;
+    PrivateNginx& operator=(const PrivateNginx&) = delete;
+
+    // Its own directory: files to serve go below dir() + "/www".
+    const std::string& dir() const { return dir_; }
+    // One worker, no access log, listening on host and a free port; `server`
+    // is the inside of the server block (locations). False when nginx does
+    // not start.
+    bool start(const std::string& host, const std::string& server);
+    std::uint16_t port() const { return port_; }
+
+private:
+    std::string dir_;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// ---- implementation ----
+
+namespace detail {
+
+inline sockaddr_in addressOf(const std::string& host, std::uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -23,7 +69,7 @@ sockaddr_in addressOf(const std::string& host, std::uint16_t port) {
     return addr;
 }
 
-double toMs(double value, const std::string& unit) {
+inline double toMs(double value, const std::string& unit) {
     if (unit == "us") {
         return value / 1000;
     }
@@ -33,7 +79,7 @@ double toMs(double value, const std::string& unit) {
     return value; // ms
 }
 
-double toBytes(double value, const std::string& unit) {
+inline double toBytes(double value, const std::string& unit) {
     if (unit == "KB") {
         return value * 1024;
     }
@@ -46,9 +92,10 @@ double toBytes(double value, const std::string& unit) {
     return value; // B
 }
 
-} // namespace
+} // namespace detail
 
-WrkFigures runWrk(const std::string& url, int seconds, int connections, const std::string& script) {
+inline WrkFigures runWrk(const std::string& url, int seconds, int connections,
+                         const std::string& script) {
     std::string cmd = "wrk -t1 -c" + std::to_string(connections) + " -d" + std::to_string(seconds) +
                       "s --latency " + (script.empty() ? "" : "-s " + script + " ") + url + " 2>&1";
     WrkFigures f;
@@ -62,11 +109,11 @@ WrkFigures runWrk(const std::string& url, int seconds, int connections, const st
         long a = 0, b = 0, c = 0, d = 0;
         char unit[8] = {};
         if (std::sscanf(line, " 99%% %lf%7s", &value, unit) == 2) {
-            f.p99Ms = toMs(value, unit);
+            f.p99Ms = detail::toMs(value, unit);
         } else if (std::sscanf(line, "Requests/sec: %lf", &value) == 1) {
             f.requestsPerSec = value;
         } else if (std::sscanf(line, "Transfer/sec: %lf%7s", &value, unit) == 2) {
-            f.bytesPerSec = toBytes(value, unit);
+            f.bytesPerSec = detail::toBytes(value, unit);
         } else if (std::sscanf(line, " Non-2xx or 3xx responses: %ld", &a) == 1) {
             f.errors += a;
         } else if (std::sscanf(line,
@@ -79,9 +126,9 @@ WrkFigures runWrk(const std::string& url, int seconds, int connections, const st
     return f;
 }
 
-std::uint16_t freePort(const std::string& host) {
+inline std::uint16_t freePort(const std::string& host) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = addressOf(host, 0);
+    sockaddr_in addr = detail::addressOf(host, 0);
     ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -89,10 +136,10 @@ std::uint16_t freePort(const std::string& host) {
     return ntohs(addr.sin_port);
 }
 
-bool waitListening(const std::string& host, std::uint16_t port) {
+inline bool waitListening(const std::string& host, std::uint16_t port) {
     for (int i = 0; i < 200; ++i) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr = addressOf(host, port);
+        sockaddr_in addr = detail::addressOf(host, port);
         bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
         ::close(fd);
         if (ok) {
@@ -103,7 +150,7 @@ bool waitListening(const std::string& host, std::uint16_t port) {
     return false;
 }
 
-PrivateNginx::PrivateNginx() {
+inline PrivateNginx::PrivateNginx() {
     char tmpl[] = "/tmp/bench-nginx-XXXXXX";
     dir_ = ::mkdtemp(tmpl) ? tmpl : "";
     if (!dir_.empty()) {
@@ -111,7 +158,7 @@ PrivateNginx::PrivateNginx() {
     }
 }
 
-PrivateNginx::~PrivateNginx() {
+inline PrivateNginx::~PrivateNginx() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
@@ -122,7 +169,7 @@ PrivateNginx::~PrivateNginx() {
     }
 }
 
-bool PrivateNginx::start(const std::string& host, const std::string& server) {
+inline bool PrivateNginx::start(const std::string& host, const std::string& server) {
     if (dir_.empty() || pid_ > 0) {
         return false;
     }
