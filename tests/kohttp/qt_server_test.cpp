@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <sys/resource.h>
 #include <thread>
 
@@ -40,6 +41,7 @@ using netclient::RawClient;
 namespace {
 
 std::string g_host;
+bool g_privateNetwork = false;
 
 // Every Qt log line of the process, as the program's handler would see it.
 std::mutex g_logMutex;
@@ -88,6 +90,8 @@ protected:
             e->response().setBody("id=" + e->request().params.at("id"));
         });
         server->route(kMethodGet, "/hold", [this](const HttpEventPtr& e) { held = e; });
+        server->route(kMethodGet, "/throw",
+                      [](const HttpEventPtr&) { throw std::runtime_error("handler broke"); });
         server->route(kMethodGet, "/thread", [](const HttpEventPtr& e) {
             bool onMain = QThread::currentThread() == QCoreApplication::instance()->thread();
             e->response().setBody(onMain ? "main" : "pool");
@@ -124,6 +128,9 @@ protected:
         });
         server->setWebSocketHandler("/ws", [this](const HttpSessionPtr&, int opcode,
                                                   const QByteArray& payload) {
+            if (payload == "throw") {
+                throw std::runtime_error("message handler broke");
+            }
             std::lock_guard<std::mutex> lock(wsMutex);
             wsMessages.push_back(std::to_string(opcode) + ":" + payload.toStdString());
             wsOnMain.push_back(QThread::currentThread() == QCoreApplication::instance()->thread());
@@ -337,6 +344,39 @@ TEST_F(QtServer, WorkerPoolRunsTheHandlers) {
     std::lock_guard<std::mutex> lock(wsMutex);
     EXPECT_EQ(wsMessages[0], "1:on the pool");
     EXPECT_FALSE(wsOnMain[0]);
+}
+
+// A throwing handler answers its own request with 500 (also on the pool), a
+// throwing message handler is logged, and the server goes on.
+TEST_F(QtServer, FailingHandlersAreContained) {
+    start();
+    EXPECT_EQ(curl("-o /dev/null -w '%{http_code}' " + url("/throw")), "500");
+    EXPECT_TRUE(logged("handler failed: handler broke, peer "));
+    auto client = wsClient();
+    client->send(maskedFrame(kWsText, "throw") + maskedFrame(kWsText, "after"));
+    ASSERT_TRUE(pumpUntil([&] { return messages().size() == 1; }));
+    EXPECT_EQ(messages(), std::vector<std::string>{"1:after"});
+    EXPECT_TRUE(logged("websocket handler failed: message handler broke peer " + g_host));
+    server->setWorkerPool(&pool);
+    EXPECT_EQ(curl("-o /dev/null -w '%{http_code}' " + url("/throw")), "500");
+    EXPECT_EQ(curl(url("/api/4/info")), "id=4");
+}
+
+// Listening on both stacks, an IPv4 peer still reads as dotted IPv4.
+TEST_F(QtServer, DualStackPeersReadAsIpv4) {
+    if (!g_privateNetwork) {
+        GTEST_SKIP() << "listens on every address: needs a private network namespace";
+    }
+    server = std::make_unique<HttpServer>();
+    QObject::connect(server.get(), &HttpServer::sessionConnected,
+                     [this](HttpSession* s) { connected.push_back(s); });
+    emit server->d()->start(QHostAddress::Any, 0);
+    port = server->port();
+    ASSERT_NE(port, 0);
+    RawClient client(g_host, port);
+    ASSERT_TRUE(pumpUntil([&] { return connected.size() == 1; }));
+    EXPECT_EQ(connected[0]->socket()->peerAddress().protocol(), QAbstractSocket::IPv6Protocol);
+    EXPECT_EQ(connected[0]->peerAddress().toStdString(), g_host);
 }
 
 TEST_F(QtServer, ConnectionsBeyondTheCapAreRefused) {
@@ -581,8 +621,8 @@ TEST_F(QtServer, TlsConnections) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    const bool privateNetwork = netns::enterLoopbackOnly();
-    g_host = netns::loopbackAddress(0, privateNetwork);
+    g_privateNetwork = netns::enterLoopbackOnly();
+    g_host = netns::loopbackAddress(0, g_privateNetwork);
     qInstallMessageHandler(captureLog);
     QCoreApplication app(argc, argv);
     int status = RUN_ALL_TESTS();
