@@ -10,7 +10,9 @@
 // between two packets of one terminal, and drift (how much later the packets of the last
 // stretch of the run are than those of the first: the median lateness of a terminal's
 // last 250 packets, or fifth of them when fewer, minus that of its first as many; the
-// median over the terminals). Receivers are UDP sockets bound to port 21012 on
+// median over the terminals). A gap over 200 ms, after which the sources start a new
+// schedule, splits a terminal's packets into stretches, each measured on its own grid;
+// such stalls are counted. Receivers are UDP sockets bound to port 21012 on
 // 127.88.y.z; when the system allows it the program first moves into a network
 // namespace of its own, so nothing else can see or disturb that traffic.
 //
@@ -26,6 +28,7 @@
 #include "pelzo-sdk/pelzo-audio.h"
 #include "pelzo-sdk/pelzo-wire.h"
 #include "vo_pelzo_sdk_core/audio_reader.h"
+#include "vo_pelzo_sdk_core/frame_pacer.h"
 #include "vo_pelzo_sdk_core/vo_pelzo_sdk_core.h"
 
 #include <lumo/eventloop.h>
@@ -211,6 +214,7 @@ struct Lateness {
     double p50Ms = 0, p99Ms = 0;
     double driftMs = 0;  // median over the terminals
     double maxGapMs = 0; // between two packets of one terminal
+    int stalls = 0;      // gaps over 200 ms of one terminal (the most of any)
     size_t received = 0;
 };
 
@@ -222,8 +226,13 @@ double medianOf(std::vector<double> v) {
 }
 
 // Per terminal: packet k is late by (arrival_k - 20 ms * k) minus the smallest such value,
-// i.e. against the earliest 20 ms grid that no packet beats.
+// i.e. against the earliest 20 ms grid that no packet beats. A gap over 200 ms (the loop
+// was held up that long) starts a new stretch with a grid of its own: after such a stall
+// the sources skip the backlog and start a new schedule, and counting its frames on the
+// old grid would make every later packet look late by the skipped frames. Drift is then
+// summed over the stretches, so it is the schedule's own movement against real time.
 Lateness lateness(const std::vector<std::vector<int64_t>>& arrivals) {
+    constexpr int64_t kStallNs = FramePacer::kMaxLagMs * 1'000'000;
     Lateness out;
     std::vector<int64_t> all;
     std::vector<double> drifts;
@@ -231,19 +240,30 @@ Lateness lateness(const std::vector<std::vector<int64_t>>& arrivals) {
         if (a.empty())
             continue;
         out.received += a.size();
-        int64_t base = INT64_MAX;
-        for (size_t k = 0; k < a.size(); ++k)
-            base = std::min(base, a[k] - int64_t(k) * kFrameNs);
-        std::vector<double> late;
-        for (size_t k = 0; k < a.size(); ++k) {
-            all.push_back(a[k] - int64_t(k) * kFrameNs - base);
-            late.push_back(double(all.back()) / 1e6);
-        }
-        const size_t window = std::max<size_t>(1, std::min<size_t>(250, a.size() / 5));
-        drifts.push_back(medianOf({late.end() - std::ptrdiff_t(window), late.end()}) -
-                         medianOf({late.begin(), late.begin() + std::ptrdiff_t(window)}));
         for (size_t k = 1; k < a.size(); ++k)
             out.maxGapMs = std::max(out.maxGapMs, double(a[k] - a[k - 1]) / 1e6);
+        double drift = 0;
+        int stalls = 0;
+        for (size_t first = 0; first < a.size();) {
+            size_t end = first + 1;
+            while (end < a.size() && a[end] - a[end - 1] <= kStallNs)
+                ++end;
+            stalls += end < a.size();
+            int64_t base = INT64_MAX;
+            for (size_t k = first; k < end; ++k)
+                base = std::min(base, a[k] - int64_t(k - first) * kFrameNs);
+            std::vector<double> late;
+            for (size_t k = first; k < end; ++k) {
+                all.push_back(a[k] - int64_t(k - first) * kFrameNs - base);
+                late.push_back(double(all.back()) / 1e6);
+            }
+            const size_t window = std::max<size_t>(1, std::min<size_t>(250, late.size() / 5));
+            drift += medianOf({late.end() - std::ptrdiff_t(window), late.end()}) -
+                     medianOf({late.begin(), late.begin() + std::ptrdiff_t(window)});
+            first = end;
+        }
+        drifts.push_back(drift);
+        out.stalls = std::max(out.stalls, stalls);
     }
     if (all.empty())
         return out;
@@ -515,10 +535,10 @@ Row measure(Run run, const std::vector<std::string>& files, int perStream, doubl
 void printRow(const char* path, const Row& r, int perStream) {
     const double streamSec = double(r.send.frames) / 50.0;
     std::printf("  %-5s cpu %7.3f ms/stream-s  core %5.1f%%  lateness p50 %6.3f p99 %6.3f "
-                "drift %+7.3f ms  max gap %6.3f ms  received %zu/%ld\n",
+                "drift %+7.3f ms  max gap %6.3f ms  stalls over 200 ms %d  received %zu/%ld\n",
                 path, r.send.cpuSec * 1e3 / streamSec, 100.0 * r.send.cpuSec / r.send.wallSec,
-                r.late.p50Ms, r.late.p99Ms, r.late.driftMs, r.late.maxGapMs, r.late.received,
-                r.send.frames * perStream);
+                r.late.p50Ms, r.late.p99Ms, r.late.driftMs, r.late.maxGapMs, r.late.stalls,
+                r.late.received, r.send.frames * perStream);
     if (std::strcmp(path, "sdk") == 0)
         std::printf("        released over 2 ms late %llu, skipped %llu (the sources' counts)\n",
                     static_cast<unsigned long long>(r.send.lateFrames),
