@@ -78,8 +78,9 @@ PELZO_API int pelzo_init(void);
  * made by other threads meanwhile fail. */
 PELZO_API int pelzo_deinit(void);
 
-/* The SDK's millisecond clock (local wall time), which drives every SDK timer.
- * Needs no pelzo_init. Thread-safe. */
+/* The SDK's millisecond clock (local wall time), in which terminals' last-heard times
+ * are kept. Timers and playback pacing run on a monotonic clock of their own, so setting
+ * the wall clock neither delays nor hurries them. Needs no pelzo_init. Thread-safe. */
 PELZO_API int64_t pelzo_current_time_ms(void);
 
 /* ---- contexts -------------------------------------------------------------------- */
