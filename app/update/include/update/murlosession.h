@@ -1,0 +1,80 @@
+// Public: one terminal connection of the file-transfer server, and the message that
+// carries a frame to it across threads.
+#pragma once
+
+#include "update/rc4rng.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <memory>
+
+class QTcpSocket;
+
+struct MurloLogin {
+    bool loggedIn = false;
+    QByteArray did;
+    QList<QByteArray> strings; // the other login strings, in order
+    quint8 flag = 0;
+    QByteArray arch;
+    QByteArray type;
+};
+
+// Shared by reference count between the server, queued messages and the bundle's
+// transfer table. The identity fields are fixed at accept and may be read from any
+// thread; the protocol state belongs to the server's thread; the counters and the
+// closed flag are atomic.
+class MurloSession {
+public:
+    MurloSession(const QObject* owner, QTcpSocket* socket, QString peer, QString localIp,
+                 qint64 connectedAt);
+
+    const QObject* const owner; // the server that accepted it
+    const QString peer;         // "address:port" of the terminal
+    const QString localIp;      // dotted IPv4 on which the terminal reached us
+
+    // Server thread only.
+    QTcpSocket* socket;
+    QByteArray buffer; // received, decrypted, not yet a whole frame
+    std::unique_ptr<tesmo::RNG> receiveRng;
+    std::unique_ptr<tesmo::RNG> sendRng;
+    QByteArray pendingKey; // set by the key exchange, used after its reply went out
+    MurloLogin login;
+    qint64 connectedAt;
+    qint64 lastPingAt = 0;
+    bool encrypted = false;
+
+    // Any thread.
+    bool isClosed() const { return closed_.load(std::memory_order_acquire); }
+    void markClosed() { closed_.store(true, std::memory_order_release); }
+    // Output not yet handed to the system: chunks on their way to the server's
+    // thread plus the socket's own buffer.
+    qint64 unsentBytes() const { return queuedBytes.load() + socketBacklog.load(); }
+    std::atomic<qint64> queuedBytes{0};
+    std::atomic<qint64> socketBacklog{0};
+
+private:
+    std::atomic<bool> closed_{false};
+};
+
+using MurloSessionPtr = std::shared_ptr<MurloSession>;
+using MurloSessionList = QVector<MurloSessionPtr>;
+
+// A frame for one session: command, sequence value and marshalled body.
+struct MurloMessage {
+    MurloSessionPtr session;
+    quint32 command = 0;
+    quint32 sequence = 0;
+    QByteArray payload;
+};
+
+Q_DECLARE_METATYPE(MurloMessage)
+Q_DECLARE_METATYPE(MurloSessionList)
+
+// Registers MurloMessage and MurloSessionList for queued signals; safe to repeat.
+void registerMurloTypes();

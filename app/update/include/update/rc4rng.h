@@ -1,0 +1,35 @@
+// Public: keystream generators of the file-transfer protocol.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tesmo {
+
+// A source of keystream bytes.
+class RNG {
+public:
+    virtual ~RNG() = default;
+    virtual quint8 next() = 0;
+    // XORs n bytes at data with the next n keystream bytes.
+    virtual void apply(char* data, size_t n);
+};
+
+// RC4: the standard key schedule over the key bytes and the standard output.
+// One generator per direction; not thread-safe.
+class RC4RNG final : public RNG {
+public:
+    explicit RC4RNG(const QByteArray& key);
+    quint8 next() override;
+    void apply(char* data, size_t n) override;
+
+private:
+    // Words rather than bytes: byte-wide swaps stall on store forwarding.
+    quint32 s_[256];
+    quint32 i_ = 0;
+    quint32 j_ = 0;
+};
+
+} // namespace tesmo
