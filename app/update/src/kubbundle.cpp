@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QMetaObject>
-#include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QTimer>
 
@@ -152,7 +151,7 @@ QStringList KubBundle::localIPv4Addresses() {
 }
 
 BundleSnapshotPtr KubBundle::snapshot() const {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return snapshot_;
 }
 
@@ -169,7 +168,7 @@ std::optional<QByteArray> KubBundle::contentFor(qint32 fileId, const QString& ip
 }
 
 void KubBundle::publish(BundleSnapshotPtr next) {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     snapshot_ = std::move(next);
 }
 
@@ -196,13 +195,12 @@ int KubBundle::transferCount() const {
 }
 
 void KubBundle::reset() {
-    MurloSessionList close;
+    // Requests still on their way were answered from the bundle this load replaces.
+    takeTransferRequests();
     for (const auto& t : transfers_)
         if (MurloSessionPtr s = t.second.session.lock())
-            close << s;
+            s->outbox->close(s);
     transfers_.clear();
-    if (!close.isEmpty())
-        emit closeSessions(close);
     auto empty = std::make_shared<BundleSnapshot>();
     empty->path = bundlePath();
     publish(std::move(empty));
@@ -336,12 +334,20 @@ void KubBundle::startTransfer(const MurloSessionPtr& session, qint64 fileId) {
 void KubBundle::startTransfer(const MurloSessionPtr& session, qint64 fileId,
                               BundleSnapshotPtr from) {
     // The table and the pump live on this object's thread; handlers call from theirs.
-    QMetaObject::invokeMethod(
-        this,
-        [this, session, id = qint32(fileId), from = std::move(from)] {
-            registerTransfer(session, id, from);
-        },
-        Qt::QueuedConnection);
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    requests_.push_back(TransferRequest{session, qint32(fileId), std::move(from)});
+    if (requests_.size() == 1)
+        QMetaObject::invokeMethod(this, &KubBundle::takeTransferRequests, Qt::QueuedConnection);
+}
+
+void KubBundle::takeTransferRequests() {
+    std::vector<TransferRequest> requests;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        requests.swap(requests_);
+    }
+    for (TransferRequest& r : requests)
+        registerTransfer(r.session, r.fileId, std::move(r.from));
 }
 
 void KubBundle::registerTransfer(const MurloSessionPtr& session, qint32 fileId,
@@ -351,7 +357,7 @@ void KubBundle::registerTransfer(const MurloSessionPtr& session, qint32 fileId,
     if (from != snapshot()) {
         // Answered from a bundle that has since been replaced: the size the terminal was
         // told no longer holds, so it goes the way of every session a reload interrupts.
-        emit closeSessions(MurloSessionList{session});
+        session->outbox->close(session);
         return;
     }
     Transfer& t = transfers_[session.get()];
@@ -388,7 +394,7 @@ void KubBundle::transferChunk() {
                        bundle::chunkPayload(t.fileId, t.offset, t.content.constData() + t.offset,
                                             n)};
         s->queuedBytes += murlo::kHeaderSize + m.payload.size();
-        emit sendMessage(m);
+        s->outbox->post(std::move(m));
         t.offset += n;
     }
 }

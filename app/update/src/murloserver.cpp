@@ -9,10 +9,41 @@
 
 #include <cstring>
 
-MurloSession::MurloSession(const QObject* owner, QTcpSocket* socket, QString peer,
-                           QString localIp, qint64 connectedAt)
-    : owner(owner), peer(std::move(peer)), localIp(std::move(localIp)), socket(socket),
-      connectedAt(connectedAt) {}
+MurloSession::MurloSession(const QObject* owner, std::shared_ptr<MurloOutbox> outbox,
+                           QTcpSocket* socket, QString peer, QString localIp, qint64 connectedAt)
+    : owner(owner), outbox(std::move(outbox)), peer(std::move(peer)), localIp(std::move(localIp)),
+      socket(socket), connectedAt(connectedAt) {}
+
+void MurloOutbox::wakeLocked(bool wasEmpty) {
+    if (wasEmpty && wake_)
+        wake_();
+}
+
+void MurloOutbox::post(MurloMessage message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool wasEmpty = pending_.empty();
+    pending_.messages.push_back(std::move(message));
+    wakeLocked(wasEmpty);
+}
+
+void MurloOutbox::close(MurloSessionPtr session) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool wasEmpty = pending_.empty();
+    pending_.closing << std::move(session);
+    wakeLocked(wasEmpty);
+}
+
+MurloOutbox::Batch MurloOutbox::take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Batch b;
+    std::swap(b, pending_);
+    return b;
+}
+
+void MurloOutbox::setWake(std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake_ = std::move(wake);
+}
 
 void registerMurloTypes() {
     qRegisterMetaType<MurloMessage>("MurloMessage");
@@ -48,7 +79,7 @@ void MurloServer::destroyInstance() {
 
 MurloServer::MurloServer(KubBundle* bundle, Clock clock)
     : bundle_(bundle), clock_(clock ? std::move(clock) : Clock(&QDateTime::currentMSecsSinceEpoch)),
-      priv_(std::make_unique<MurloPrivate>()) {
+      priv_(std::make_unique<MurloPrivate>()), outbox_(std::make_shared<MurloOutbox>()) {
     registerMurloTypes();
     installMurloHandlers(*this, handlers_);
     thread_.setObjectName(QStringLiteral("murlo"));
@@ -57,19 +88,20 @@ MurloServer::MurloServer(KubBundle* bundle, Clock clock)
     connect(priv_.get(), &MurloPrivate::stop, this, &MurloServer::doStop, Qt::QueuedConnection);
     connect(priv_.get(), &MurloPrivate::message, this, &MurloServer::doSendMessage,
             Qt::QueuedConnection);
-    connect(bundle_, &KubBundle::sendMessage, this, &MurloServer::doSendChunk,
-            Qt::QueuedConnection);
-    connect(bundle_, &KubBundle::closeSessions, this, &MurloServer::doCloseSessions,
-            Qt::QueuedConnection);
+    outbox_->setWake([this] {
+        QMetaObject::invokeMethod(this, &MurloServer::drainOutbox, Qt::QueuedConnection);
+    });
     thread_.start(QThread::InheritPriority);
 }
 
 MurloServer::~MurloServer() {
+    outbox_->setWake({});
     if (thread_.isRunning()) {
         QMetaObject::invokeMethod(this, &MurloServer::doStop, Qt::BlockingQueuedConnection);
         thread_.quit();
         thread_.wait();
     }
+    std::lock_guard<std::mutex> lock(stopped_);
 }
 
 void MurloServer::doStart(quint16 port) {
@@ -110,6 +142,7 @@ void MurloServer::doStop() {
     sessions_.clear();
     sessionCount_ = 0;
     port_ = 0;
+    std::lock_guard<std::mutex> lock(stopped_);
 }
 
 void MurloServer::newConnection() {
@@ -127,8 +160,8 @@ void MurloServer::newConnection() {
         }
         socket->setReadBufferSize(kReadBufferBytes);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto session = std::make_shared<MurloSession>(this, socket, peer,
-                                                      dottedIPv4(socket->localAddress()), now());
+        auto session = std::make_shared<MurloSession>(
+            this, outbox_, socket, peer, dottedIPv4(socket->localAddress()), now());
         sessions_.insert(socket, session);
         sessionCount_ = sessions_.size();
         qDebug().noquote() << "Client connected from" << peer << "socket" << socket << "session"
@@ -235,19 +268,17 @@ void MurloServer::doSendMessage(const MurloMessage& message) {
     send(message.session, message.command, message.sequence, message.payload);
 }
 
-void MurloServer::doSendChunk(const MurloMessage& message) {
-    if (!message.session || message.session->owner != this)
-        return;
-    message.session->queuedBytes -= murlo::kHeaderSize + message.payload.size();
-    send(message.session, message.command, message.sequence, message.payload);
-}
-
-void MurloServer::doCloseSessions(const MurloSessionList& sessions) {
-    for (const MurloSessionPtr& s : sessions)
-        if (s && s->owner == this && !s->isClosed()) {
+void MurloServer::drainOutbox() {
+    MurloOutbox::Batch batch = outbox_->take();
+    for (const MurloSessionPtr& s : qAsConst(batch.closing))
+        if (!s->isClosed()) {
             qDebug().noquote() << "closing" << s->peer << ": the bundle was reloaded";
             removeSession(s);
         }
+    for (const MurloMessage& m : batch.messages) {
+        m.session->queuedBytes -= murlo::kHeaderSize + m.payload.size();
+        send(m.session, m.command, m.sequence, m.payload);
+    }
 }
 
 void MurloServer::onTimerCheck() {

@@ -1,7 +1,6 @@
 #include "update/tarreader.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <cstdio>
 #include <cstring>
@@ -87,7 +86,7 @@ bool TarReader::isOpen() const {
 }
 
 bool TarReader::scan() {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     members_.clear();
     if (!file_.isOpen())
         return false;
@@ -110,17 +109,17 @@ bool TarReader::scan() {
 }
 
 QString TarReader::errorString() const {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return error_;
 }
 
 qint32 TarReader::size(const QByteArray& name) const {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return members_.value(name).size;
 }
 
 bool TarReader::read(const QByteArray& name, char* buffer) const {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     const auto it = members_.constFind(name);
     if (it == members_.constEnd() || !file_.seek(it->offset))
         return false;

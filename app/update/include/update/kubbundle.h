@@ -8,7 +8,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -17,7 +16,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 class QTimer;
 
@@ -138,10 +139,6 @@ public slots:
     void transferChunk();
 
 signals:
-    // A pushed chunk (command 3003) for its session; servers connect it queued.
-    void sendMessage(const MurloMessage& message);
-    // Sessions a reload closes; each server closes those it owns, on its own thread.
-    void closeSessions(const MurloSessionList& sessions);
     // After each load attempt.
     void loaded();
 
@@ -153,16 +150,25 @@ private:
         QByteArray content;
     };
 
+    struct TransferRequest {
+        MurloSessionPtr session;
+        qint32 fileId;
+        BundleSnapshotPtr from;
+    };
+
     void reset();
     void publish(BundleSnapshotPtr next);
+    void takeTransferRequests();
     void registerTransfer(const MurloSessionPtr& session, qint32 fileId, BundleSnapshotPtr from);
     void publishContainer(BundleEntry& entry, const QByteArray& member,
                           const bundle::ContainerTrailer& trailer, BundleSnapshot& next);
     void publishPlain(BundleEntry& entry, const QByteArray& member, BundleSnapshot& next);
 
-    mutable QMutex mutex_; // guards snapshot_ only
+    mutable std::mutex mutex_; // guards snapshot_ only
     BundleSnapshotPtr snapshot_;
     std::atomic<bool> containerUpdate_{false};
+    std::mutex requestMutex_; // guards requests_, filled by the servers' threads
+    std::vector<TransferRequest> requests_;
 
     // This object's thread only.
     std::map<const MurloSession*, Transfer> transfers_;

@@ -92,7 +92,7 @@ public:
 
 private:
     quint64 fixed(int width);
-    const QByteArray& in_;
+    QByteArray in_; // shared, not copied
     int pos_ = 0;
 };
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 
 class QHostAddress;
 class QTcpServer;
@@ -133,8 +134,8 @@ signals:
 private slots:
     void newConnection();
     void onTimerCheck();
-    void doSendChunk(const MurloMessage& message);
-    void doCloseSessions(const MurloSessionList& sessions);
+    // Sends and closes what other threads left in the outbox.
+    void drainOutbox();
 
 private:
     void receive(QTcpSocket* socket);
@@ -144,6 +145,10 @@ private:
     KubBundle* bundle_;
     Clock clock_;
     std::unique_ptr<MurloPrivate> priv_;
+    std::shared_ptr<MurloOutbox> outbox_;
+    // Taken at the end of doStop and by the destructor after it: what the server's
+    // thread did is then ordered before the members are destroyed.
+    std::mutex stopped_;
     std::map<quint32, std::unique_ptr<IMurloHandler>> handlers_;
     QHash<QTcpSocket*, MurloSessionPtr> sessions_;
     QTcpServer* listener_ = nullptr;

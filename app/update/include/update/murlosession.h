@@ -12,7 +12,10 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class QTcpSocket;
 
@@ -25,16 +28,20 @@ struct MurloLogin {
     QByteArray type;
 };
 
+class MurloOutbox;
+
 // Shared by reference count between the server, queued messages and the bundle's
 // transfer table. The identity fields are fixed at accept and may be read from any
 // thread; the protocol state belongs to the server's thread; the counters and the
 // closed flag are atomic.
 class MurloSession {
 public:
-    MurloSession(const QObject* owner, QTcpSocket* socket, QString peer, QString localIp,
-                 qint64 connectedAt);
+    MurloSession(const QObject* owner, std::shared_ptr<MurloOutbox> outbox, QTcpSocket* socket,
+                 QString peer, QString localIp, qint64 connectedAt);
 
     const QObject* const owner; // the server that accepted it
+    // Where other threads leave frames and close requests for this session.
+    const std::shared_ptr<MurloOutbox> outbox;
     const QString peer;         // "address:port" of the terminal
     const QString localIp;      // dotted IPv4 on which the terminal reached us
 
@@ -71,6 +78,32 @@ struct MurloMessage {
     quint32 command = 0;
     quint32 sequence = 0;
     QByteArray payload;
+};
+
+// Frames and close requests from other threads (the bundle's pump on the GUI
+// thread) for the sessions of one server. Handing them over under a mutex rather
+// than as queued signal arguments keeps one wake-up per batch instead of one event
+// per frame, and makes the hand-over visible to the thread sanitizer.
+class MurloOutbox {
+public:
+    struct Batch {
+        std::vector<MurloMessage> messages;
+        MurloSessionList closing;
+        bool empty() const { return messages.empty() && closing.isEmpty(); }
+    };
+
+    // Thread-safe.
+    void post(MurloMessage message);
+    void close(MurloSessionPtr session);
+    Batch take();
+    // Called, with the outbox locked, when it turns from empty to not empty.
+    void setWake(std::function<void()> wake);
+
+private:
+    void wakeLocked(bool wasEmpty);
+    std::mutex mutex_;
+    Batch pending_;
+    std::function<void()> wake_;
 };
 
 Q_DECLARE_METATYPE(MurloMessage)

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QMap>
-#include <QMutex>
+#include <mutex>
 #include <QString>
 
 #include <functional>
@@ -73,7 +73,7 @@ public:
     bool read(const QByteArray& name, QByteArray* data) const;
 
 private:
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_;
     mutable QFile file_;
     QMap<QByteArray, tar::Member> members_;
     QString error_;
