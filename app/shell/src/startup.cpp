@@ -9,6 +9,8 @@
 #include "shell/version.h"
 
 #include "resources/resources.h"
+#include "update/kubbundle.h"
+#include "update/murloserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -76,8 +78,8 @@ int runProgram(int argc, char** argv) {
     }
     qDebug() << "没有在运行";
 
-    // Step for the file-transfer server's message type: registered here once
-    // MurloMessage exists (update subsystem).
+    // The file-transfer server hands MurloMessage between its objects and threads.
+    registerMurloTypes();
 
     initResources();
     QTranslator translator;
@@ -86,8 +88,10 @@ int runProgram(int argc, char** argv) {
         languages.loadQtTexts(QStringLiteral("zh"));
 
     // Local servers for terminals fetching update files: the in-memory file
-    // server ("/hello" on port 18835) and the file-transfer server (port 9208)
-    // are started here once the update subsystem provides them.
+    // server ("/hello" on port 18835) is started here once the update subsystem
+    // provides it. The file-transfer server serves the bundle chosen last time.
+    KubBundle::instance()->loadSaved(settings::value(settings::bundlePath));
+    emit MurloServer::instance()->priv()->start(MurloServer::kDefaultPort);
 
     MainWindow window;
     languages.setRetranslate([&window] { window.retranslate(); });
@@ -98,6 +102,7 @@ int runProgram(int argc, char** argv) {
 
     const int status = app.exec();
     app.setWindow(nullptr);
+    MurloServer::destroyInstance();
     return status;
 }
 
