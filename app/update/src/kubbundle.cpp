@@ -337,7 +337,8 @@ void KubBundle::startTransfer(const MurloSessionPtr& session, qint64 fileId,
     std::lock_guard<std::mutex> lock(requestMutex_);
     requests_.push_back(TransferRequest{session, qint32(fileId), std::move(from)});
     if (requests_.size() == 1)
-        QMetaObject::invokeMethod(this, &KubBundle::takeTransferRequests, Qt::QueuedConnection);
+        // By name: the call object is then made inside Qt, not shared by our two threads.
+        QMetaObject::invokeMethod(this, "takeTransferRequests", Qt::QueuedConnection);
 }
 
 void KubBundle::takeTransferRequests() {

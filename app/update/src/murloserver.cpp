@@ -88,16 +88,17 @@ MurloServer::MurloServer(KubBundle* bundle, Clock clock)
     connect(priv_.get(), &MurloPrivate::stop, this, &MurloServer::doStop, Qt::QueuedConnection);
     connect(priv_.get(), &MurloPrivate::message, this, &MurloServer::doSendMessage,
             Qt::QueuedConnection);
-    outbox_->setWake([this] {
-        QMetaObject::invokeMethod(this, &MurloServer::drainOutbox, Qt::QueuedConnection);
-    });
+    // Invoked by name, so the call object is made inside Qt rather than by the
+    // posting thread's code for the server's thread to read.
+    outbox_->setWake(
+        [this] { QMetaObject::invokeMethod(this, "drainOutbox", Qt::QueuedConnection); });
     thread_.start(QThread::InheritPriority);
 }
 
 MurloServer::~MurloServer() {
     outbox_->setWake({});
     if (thread_.isRunning()) {
-        QMetaObject::invokeMethod(this, &MurloServer::doStop, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, "doStop", Qt::BlockingQueuedConnection);
         thread_.quit();
         thread_.wait();
     }

@@ -214,7 +214,7 @@ std::optional<ListReply> Client::list() {
     return r;
 }
 
-Download Client::download(int64_t fileId, const std::string& expectedMd5) {
+Download Client::download(int64_t fileId, const std::string& expectedMd5, bool keepData) {
     Download d;
     const std::optional<Frame> f = request(cmd::download, fileIdBody(fileId), cmd::downloadReply);
     const std::optional<DownloadReply> reply = f ? parseDownloadReply(f->body) : std::nullopt;
@@ -227,12 +227,13 @@ Download Client::download(int64_t fileId, const std::string& expectedMd5) {
     d.size = reply->size;
     if (d.code != 200)
         return d;
-    d.data.reserve(d.size);
-    while (d.data.size() < d.size) {
+    if (keepData)
+        d.data.reserve(d.size);
+    while (d.received < d.size) {
         const std::optional<Frame> c = waitFor(cmd::chunk);
         if (!c) {
-            d.error = "after " + std::to_string(d.data.size()) + " of " +
-                      std::to_string(d.size) + " bytes: " + error_;
+            d.error = "after " + std::to_string(d.received) + " of " + std::to_string(d.size) +
+                      " bytes: " + error_;
             return d;
         }
         const std::optional<Chunk> chunk = parseChunk(c->body);
@@ -243,16 +244,20 @@ Download Client::download(int64_t fileId, const std::string& expectedMd5) {
         d.chunks.emplace_back(chunk->offset, chunk->length);
         // The push is sequential: each chunk starts where the last one ended.
         if (c->sequence != 1 || chunk->fileId != fileId ||
-            chunk->offset != int64_t(d.data.size()) || chunk->length == 0 ||
-            d.data.size() + chunk->length > d.size) {
+            chunk->offset != int64_t(d.received) || chunk->length == 0 ||
+            d.received + chunk->length > d.size) {
             d.error = "chunk at offset " + std::to_string(chunk->offset) + " of " +
                       std::to_string(chunk->length) + " bytes (sequence " +
                       std::to_string(c->sequence) + ", file " + std::to_string(chunk->fileId) +
-                      ") does not continue the " + std::to_string(d.data.size()) + " bytes so far";
+                      ") does not continue the " + std::to_string(d.received) + " bytes so far";
             return d;
         }
-        d.data += chunk->data;
+        d.received += chunk->length;
+        if (keepData)
+            d.data += chunk->data;
     }
+    if (!keepData)
+        return d;
     d.md5 = simpelzo::md5Hex(d.data);
     if (!expectedMd5.empty() && d.md5 != expectedMd5)
         d.error = "md5 " + d.md5 + " differs from the listed " + expectedMd5;

@@ -18,6 +18,7 @@ struct Download {
     std::string message;
     uint32_t size = 0;                                // announced by the reply
     std::vector<std::pair<int64_t, uint32_t>> chunks; // offset and length, in arrival order
+    uint64_t received = 0;                            // bytes of chunks taken
     std::string data;                                 // reassembled
     std::string md5;                                  // of data
     std::string error;                                // empty when every check held
@@ -46,8 +47,9 @@ public:
     bool login(const Identity& who);
     std::optional<ListReply> list();
     // Asks for a package and collects its chunks until the announced size is reached.
-    // With expectedMd5 set, the reassembled bytes must match it.
-    Download download(int64_t fileId, const std::string& expectedMd5 = {});
+    // With expectedMd5 set, the reassembled bytes must match it. Without keepData the
+    // bytes are only counted (no data, no MD5), for load tests.
+    Download download(int64_t fileId, const std::string& expectedMd5 = {}, bool keepData = true);
     bool finish(int64_t fileId);
     bool ping();
 

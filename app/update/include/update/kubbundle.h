@@ -158,7 +158,7 @@ private:
 
     void reset();
     void publish(BundleSnapshotPtr next);
-    void takeTransferRequests();
+    Q_INVOKABLE void takeTransferRequests();
     void registerTransfer(const MurloSessionPtr& session, qint32 fileId, BundleSnapshotPtr from);
     void publishContainer(BundleEntry& entry, const QByteArray& member,
                           const bundle::ContainerTrailer& trailer, BundleSnapshot& next);
