@@ -1,6 +1,33 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="en_US">
 <context>
+    <name>BundleModel</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>VERSION</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>SIZE</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>DESC</source>
+        <translation>Description</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigurator</name>
     <message>
         <source>Not sent: the request does not fit a datagram</source>
@@ -194,6 +221,29 @@
     <message>
         <source>Cancel</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>KubBundle</name>
+    <message>
+        <source>暂不支持kub升级包</source>
+        <translation>KUB bundles are not supported yet</translation>
+    </message>
+    <message>
+        <source>不支持文件名后缀: </source>
+        <translation>Unsupported file name suffix: </translation>
+    </message>
+    <message>
+        <source>文件不存在或损坏</source>
+        <translation>The file does not exist or is damaged</translation>
+    </message>
+    <message>
+        <source>该文件不是有效的升级包</source>
+        <translation>This file is not a valid update bundle</translation>
+    </message>
+    <message>
+        <source>索引文件格式错误</source>
+        <translation>The bundle index is malformed</translation>
     </message>
 </context>
 <context>

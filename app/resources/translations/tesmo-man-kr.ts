@@ -1,6 +1,33 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="ko_KR">
 <context>
+    <name>BundleModel</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>이름</translation>
+    </message>
+    <message>
+        <source>VERSION</source>
+        <translation>버전</translation>
+    </message>
+    <message>
+        <source>SIZE</source>
+        <translation>크기</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>DESC</source>
+        <translation>설명</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigurator</name>
     <message>
         <source>Not sent: the request does not fit a datagram</source>
@@ -194,6 +221,29 @@
     <message>
         <source>Cancel</source>
         <translation>취소</translation>
+    </message>
+</context>
+<context>
+    <name>KubBundle</name>
+    <message>
+        <source>暂不支持kub升级包</source>
+        <translation>KUB 업데이트 패키지는 아직 지원되지 않습니다</translation>
+    </message>
+    <message>
+        <source>不支持文件名后缀: </source>
+        <translation>지원되지 않는 파일 확장자: </translation>
+    </message>
+    <message>
+        <source>文件不存在或损坏</source>
+        <translation>파일이 없거나 손상되었습니다</translation>
+    </message>
+    <message>
+        <source>该文件不是有效的升级包</source>
+        <translation>유효한 업데이트 패키지가 아닙니다</translation>
+    </message>
+    <message>
+        <source>索引文件格式错误</source>
+        <translation>번들 색인 형식이 잘못되었습니다</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,33 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>BundleModel</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>VERSION</source>
+        <translation>版本</translation>
+    </message>
+    <message>
+        <source>SIZE</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>DESC</source>
+        <translation>描述</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigurator</name>
     <message>
         <source>Not sent: the request does not fit a datagram</source>
@@ -194,6 +221,29 @@
     <message>
         <source>Cancel</source>
         <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>KubBundle</name>
+    <message>
+        <source>暂不支持kub升级包</source>
+        <translation>暂不支持kub升级包</translation>
+    </message>
+    <message>
+        <source>不支持文件名后缀: </source>
+        <translation>不支持文件名后缀: </translation>
+    </message>
+    <message>
+        <source>文件不存在或损坏</source>
+        <translation>文件不存在或损坏</translation>
+    </message>
+    <message>
+        <source>该文件不是有效的升级包</source>
+        <translation>该文件不是有效的升级包</translation>
+    </message>
+    <message>
+        <source>索引文件格式错误</source>
+        <translation>索引文件格式错误</translation>
     </message>
 </context>
 <context>
