@@ -250,13 +250,19 @@ void MurloServer::send(const MurloSessionPtr& session, quint32 command, quint32 
                        const QByteArray& payload) {
     if (session->isClosed() || !session->socket)
         return;
-    QByteArray frame(murlo::kHeaderSize + payload.size(), Qt::Uninitialized);
     QByteArray header;
     murlo::appendHeader(header, murlo::FrameHeader{quint32(payload.size()), command, sequence});
-    std::memcpy(frame.data(), header.constData(), murlo::kHeaderSize);
-    std::memcpy(frame.data() + murlo::kHeaderSize, payload.constData(), size_t(payload.size()));
-    if (session->sendRng)
-        session->sendRng->apply(frame.data(), size_t(frame.size()));
+    // One pass over the payload: copied into the frame and encrypted on the way.
+    QByteArray frame(murlo::kHeaderSize + payload.size(), Qt::Uninitialized);
+    char* out = frame.data();
+    if (session->sendRng) {
+        session->sendRng->apply(header.constData(), out, murlo::kHeaderSize);
+        session->sendRng->apply(payload.constData(), out + murlo::kHeaderSize,
+                                size_t(payload.size()));
+    } else {
+        std::memcpy(out, header.constData(), murlo::kHeaderSize);
+        std::memcpy(out + murlo::kHeaderSize, payload.constData(), size_t(payload.size()));
+    }
     const qint64 written = session->socket->write(frame);
     if (written < frame.size())
         qDebug() << "send error";

@@ -2,9 +2,9 @@
 
 namespace tesmo {
 
-void RNG::apply(char* data, size_t n) {
+void RNG::apply(const char* in, char* out, size_t n) {
     for (size_t k = 0; k < n; ++k)
-        data[k] = char(quint8(data[k]) ^ next());
+        out[k] = char(quint8(in[k]) ^ next());
 }
 
 RC4RNG::RC4RNG(const QByteArray& key) {
@@ -31,7 +31,7 @@ quint8 RC4RNG::next() {
     return quint8(s_[(a + b) & 0xFF]);
 }
 
-void RC4RNG::apply(char* data, size_t n) {
+void RC4RNG::apply(const char* in, char* out, size_t n) {
     quint32 i = i_, j = j_;
     for (size_t k = 0; k < n; ++k) {
         i = (i + 1) & 0xFF;
@@ -40,7 +40,7 @@ void RC4RNG::apply(char* data, size_t n) {
         const quint32 b = s_[j];
         s_[i] = b;
         s_[j] = a;
-        data[k] = char(quint8(data[k]) ^ quint8(s_[(a + b) & 0xFF]));
+        out[k] = char(quint8(in[k]) ^ quint8(s_[(a + b) & 0xFF]));
     }
     i_ = i;
     j_ = j;

@@ -23,8 +23,18 @@ uint8_t Rc4::byte() {
 }
 
 void Rc4::crypt(char* data, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        data[i] = char(uint8_t(data[i]) ^ byte());
+    uint8_t x = x_, y = y_;
+    for (size_t i = 0; i < n; ++i) {
+        x = uint8_t(x + 1);
+        const uint8_t sx = s_[x];
+        y = uint8_t(y + sx);
+        const uint8_t sy = s_[y];
+        s_[x] = sy;
+        s_[y] = sx;
+        data[i] = char(uint8_t(data[i]) ^ s_[uint8_t(sx + sy)]);
+    }
+    x_ = x;
+    y_ = y;
 }
 
 // ---- arithmetic modulo 2^128 - 159 on 32-bit words ----

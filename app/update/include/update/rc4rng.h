@@ -13,8 +13,10 @@ class RNG {
 public:
     virtual ~RNG() = default;
     virtual quint8 next() = 0;
-    // XORs n bytes at data with the next n keystream bytes.
-    virtual void apply(char* data, size_t n);
+    // Writes n bytes from in, XORed with the next n keystream bytes, to out (which may
+    // be in itself).
+    virtual void apply(const char* in, char* out, size_t n);
+    void apply(char* data, size_t n) { apply(data, data, n); }
 };
 
 // RC4: the standard key schedule over the key bytes and the standard output.
@@ -23,7 +25,8 @@ class RC4RNG final : public RNG {
 public:
     explicit RC4RNG(const QByteArray& key);
     quint8 next() override;
-    void apply(char* data, size_t n) override;
+    using RNG::apply;
+    void apply(const char* in, char* out, size_t n) override;
 
 private:
     // Words rather than bytes: byte-wide swaps stall on store forwarding.
