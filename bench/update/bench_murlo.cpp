@@ -112,9 +112,9 @@ std::vector<Received> receiveMurlo(uint16_t port, int sessions, bool encrypt) {
             simmurlo::Client c;
             c.setTimeout(60000);
             std::string why;
-            const bool ok = c.connect("127.0.0.1", port, "", &why) &&
-                            c.exchangeKey(encrypt ? 16 : 15) &&
-                            c.login(simmurlo::Identity{"B-" + std::to_string(i), "armv7", "speaker"});
+            const bool ok =
+                c.connect("127.0.0.1", port, "", &why) && c.exchangeKey(encrypt ? 16 : 15) &&
+                c.login(simmurlo::Identity{"B-" + std::to_string(i), "armv7", "speaker"});
             ++ready;
             while (!go)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -390,7 +390,8 @@ int main(int argc, char** argv) {
         else if (a == "--plain")
             encrypt = false;
         else {
-            std::fprintf(stderr, "usage: bench_murlo [--sessions N] [--mib M] [--repeat R] [--plain]\n");
+            std::fprintf(stderr,
+                         "usage: bench_murlo [--sessions N] [--mib M] [--repeat R] [--plain]\n");
             return 2;
         }
     }
@@ -429,7 +430,8 @@ int main(int argc, char** argv) {
         idx.write("1,armv7,speaker,big,1.0,big.bin,benchmark package\n");
     }
     const QString tarPath = dir.path() + "/bench.tar";
-    if (QProcess::execute("bash", {MAKE_BUNDLE_SCRIPT, "bundle", tarPath, dir.path() + "/members"}) != 0)
+    if (QProcess::execute("bash",
+                          {MAKE_BUNDLE_SCRIPT, "bundle", tarPath, dir.path() + "/members"}) != 0)
         return 1;
     KubBundle bundle;
     QString error;
@@ -446,7 +448,8 @@ int main(int argc, char** argv) {
                 sessions, mib, encrypt ? "RC4" : "in the clear", kAllowedRate / 1e6);
     std::vector<double> rateRatios, floorRatios, cpuRatios, p99s;
     for (int run = 1; run <= repeat; ++run) {
-        const Phase m = runMurlo(bundle, server.serverPort(), sessions, size, encrypt, down[1], up[0]);
+        const Phase m =
+            runMurlo(bundle, server.serverPort(), sessions, size, encrypt, down[1], up[0]);
         const Phase f = runFloor(package, sessions, down[1], up[0]);
         const Rates mr = rates(m, size), fr = rates(f, size);
         const double p99 = percentile(m.lateness, 0.99) * 1e3;
@@ -454,10 +457,11 @@ int main(int argc, char** argv) {
         std::printf("  server: per-session %.2f MB/s mean, %.2f lowest = %.1f%% of allowed "
                     "(goal >= 95%%), %d failed\n",
                     mr.mean / 1e6, mr.lowest / 1e6, 100 * mr.lowest / kAllowedRate, mr.failed);
-        std::printf("  floor:  per-session %.2f MB/s mean, %.2f lowest = %.1f%% of allowed, %d failed; "
-                    "server/floor mean rate %.2fx\n",
-                    fr.mean / 1e6, fr.lowest / 1e6, 100 * fr.lowest / kAllowedRate, fr.failed,
-                    fr.mean > 0 ? mr.mean / fr.mean : 0.0);
+        std::printf(
+            "  floor:  per-session %.2f MB/s mean, %.2f lowest = %.1f%% of allowed, %d failed; "
+            "server/floor mean rate %.2fx\n",
+            fr.mean / 1e6, fr.lowest / 1e6, 100 * fr.lowest / kAllowedRate, fr.failed,
+            fr.mean > 0 ? mr.mean / fr.mean : 0.0);
         std::printf("  cpu: server %.2f s, floor %.2f s, ratio %.2fx (goal <= 1.5x)\n", m.cpu,
                     f.cpu, f.cpu > 0 ? m.cpu / f.cpu : 0.0);
         std::printf("  pump tick lateness: p50 %.2f ms, p99 %.2f ms over %zu ticks (goal p99 <= "
@@ -479,8 +483,7 @@ int main(int argc, char** argv) {
                 "memory %ld KiB\n",
                 repeat, 100 * range(rateRatios).first, 100 * range(rateRatios).second,
                 range(floorRatios).first, range(floorRatios).second, range(cpuRatios).first,
-                range(cpuRatios).second, range(p99s).first,
-                range(p99s).second, statusKiB("VmHWM"));
+                range(cpuRatios).second, range(p99s).first, range(p99s).second, statusKiB("VmHWM"));
     ::close(down[1]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -34,8 +34,8 @@ inline QString script() {
 inline bool run(const QStringList& args) {
     QProcess p;
     p.start(QStringLiteral("bash"), QStringList{script()} + args);
-    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
-                    p.exitCode() == 0;
+    const bool ok =
+        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (!ok)
         ADD_FAILURE() << "make-bundle.sh " << args.join(' ').toStdString() << ": "
                       << p.readAllStandardError().toStdString();
@@ -48,7 +48,9 @@ public:
     BundleDir() { QDir(dir_.path()).mkdir(QStringLiteral("members")); }
 
     QString path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
-    QString memberPath(const QString& name) const { return path(QStringLiteral("members/") + name); }
+    QString memberPath(const QString& name) const {
+        return path(QStringLiteral("members/") + name);
+    }
 
     void member(const QString& name, const QByteArray& bytes) {
         QFile f(memberPath(name));
@@ -61,7 +63,8 @@ public:
     // A container member of runner, payload and trailer.
     QByteArray container(const QString& name, const QByteArray& runner, const QByteArray& payload,
                          quint32 version = 0x02040505) {
-        const QString r = path(QStringLiteral("runner.part")), p = path(QStringLiteral("payload.part"));
+        const QString r = path(QStringLiteral("runner.part")),
+                      p = path(QStringLiteral("payload.part"));
         write(r, runner);
         write(p, payload);
         run({QStringLiteral("container"), memberPath(name), r, p,

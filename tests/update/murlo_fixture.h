@@ -44,9 +44,8 @@ protected:
     void SetUp() override {
         bundle.setAddressSource([] { return QStringList{"127.0.0.1", "10.9.9.9"}; });
         bundle.setPublisher([](const QString&, const QString&, const QByteArray&) {});
-        server = std::make_unique<MurloServer>(&bundle, [this] {
-            return QDateTime::currentMSecsSinceEpoch() + skew.load();
-        });
+        server = std::make_unique<MurloServer>(
+            &bundle, [this] { return QDateTime::currentMSecsSinceEpoch() + skew.load(); });
         ASSERT_TRUE(load(standard.build(dir)));
         emit server->priv()->start(0);
         ASSERT_TRUE(eventually([&] { return server->serverPort() != 0; }));

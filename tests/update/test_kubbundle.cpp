@@ -50,9 +50,10 @@ protected:
     void SetUp() override {
         bundle.setAutoPump(false);
         bundle.setAddressSource([] { return QStringList{"192.168.1.5", "10.0.0.2"}; });
-        bundle.setPublisher([this](const QString& path, const QString& type, const QByteArray& data) {
-            published << Published{path, type, data};
-        });
+        bundle.setPublisher(
+            [this](const QString& path, const QString& type, const QByteArray& data) {
+                published << Published{path, type, data};
+            });
     }
 
     bool load(const QString& path) { return bundle.load(path, &error); }
@@ -79,8 +80,9 @@ TEST(TarWalk, HeaderFields) {
     const struct {
         const char* field;
         qint64 value;
-    } sizes[] = {{"00000001750", 1000}, {"   1750 ", 1000}, {"17509", 1000}, {"x1750", 0},
-                 {"37777777777", 4294967295LL}, {"77777777777", 8589934591LL}};
+    } sizes[] = {
+        {"00000001750", 1000},         {"   1750 ", 1000},           {"17509", 1000}, {"x1750", 0},
+        {"37777777777", 4294967295LL}, {"77777777777", 8589934591LL}};
     for (const auto& s : sizes)
         EXPECT_EQ(tar::parseOctal(s.field, int(std::strlen(s.field))), s.value) << s.field;
 }
@@ -100,8 +102,8 @@ TEST_F(BundleTest, TarMembersAsGnuTarWritesThem) {
     // A later member of the same name replaces the earlier one (appended with tar -r).
     const QByteArray newer = "9,armv7,speaker,a,1,app-main.bin,d\n";
     dir.index(newer);
-    ASSERT_EQ(QProcess::execute("tar", {"--format=ustar", "-rf", path, "-C",
-                                        dir.memberPath(""), "index"}),
+    ASSERT_EQ(QProcess::execute("tar",
+                                {"--format=ustar", "-rf", path, "-C", dir.memberPath(""), "index"}),
               0);
     TarReader again(path);
     ASSERT_TRUE(again.scan());
@@ -250,8 +252,9 @@ TEST_F(BundleTest, BrokenBundles) {
              d.index(good);
              const QString p = d.path("b.tar");
              fixture::run({"bundle", p, d.path("members")}); // needs an index: build, then
-             d.remove("index");                               // rebuild without one
-             QProcess::execute("tar", {"--format=ustar", "-cf", p, "-C", d.path("members"), "a.bin"});
+             d.remove("index");                              // rebuild without one
+             QProcess::execute("tar",
+                               {"--format=ustar", "-cf", p, "-C", d.path("members"), "a.bin"});
              return p;
          },
          "该文件不是有效的升级包", 0},
@@ -356,7 +359,8 @@ TEST_F(BundleTest, LaterLineWithTheSameIdServesItsPackage) {
     BundleDir dir;
     dir.member("a.bin", pattern(10, 1));
     dir.member("b.bin", pattern(20, 2));
-    dir.index("7,armv7,speaker,a,1,a.bin,d\n7,armv7,speaker,b,1,b.bin,d\nx,armv7,speaker,c,1,a.bin,d\n");
+    dir.index(
+        "7,armv7,speaker,a,1,a.bin,d\n7,armv7,speaker,b,1,b.bin,d\nx,armv7,speaker,c,1,a.bin,d\n");
     ASSERT_TRUE(load(dir.build()));
     ASSERT_EQ(bundle.entries().size(), 3);
     EXPECT_EQ(bundle.contentFor(7, "").value_or("").size(), 20);
@@ -546,8 +550,7 @@ TEST_F(PumpTest, RestartBeginsAgainAtZero) {
     s->queuedBytes = 0;
     start(s, 2);
     transferChunk();
-    EXPECT_EQ(asPairs(pieces(s)),
-              (QList<std::pair<qint64, int>>{{0, 65536}, {0, 65536}}));
+    EXPECT_EQ(asPairs(pieces(s)), (QList<std::pair<qint64, int>>{{0, 65536}, {0, 65536}}));
     EXPECT_EQ(bundle.transferCount(), 1);
 }
 

@@ -20,7 +20,8 @@ QByteArray md5(const QByteArray& b) {
     return QCryptographicHash::hash(b, QCryptographicHash::Md5).toHex();
 }
 
-std::vector<std::pair<int64_t, uint32_t>> chunks(std::initializer_list<std::pair<int64_t, uint32_t>> l) {
+std::vector<std::pair<int64_t, uint32_t>>
+chunks(std::initializer_list<std::pair<int64_t, uint32_t>> l) {
     return l;
 }
 
@@ -40,7 +41,8 @@ TEST_F(MurloTest, KeyExchange) {
             const bool exchanged = connect(c) && c.exchangeKey(keyLength);
             const bool logged = c.login(Identity{});
             const auto list = c.list();
-            return std::make_tuple(exchanged, c.encrypted(), logged, list ? list->apps.size() : 99u);
+            return std::make_tuple(exchanged, c.encrypted(), logged,
+                                   list ? list->apps.size() : 99u);
         });
         EXPECT_TRUE(std::get<0>(r)) << keyLength;
         EXPECT_EQ(std::get<1>(r), keyLength == 16) << "a 15-byte key gets an empty key back";
@@ -56,7 +58,8 @@ TEST_F(MurloTest, EncryptionStartsWithTheFrameAfterTheKeyReply) {
         Client c;
         connect(c);
         const uint32_t seq = c.nextSequence();
-        c.sendBytes(c.encode(simmurlo::cmd::keyExchange, seq, simmurlo::keyExchangeBody(std::string(16, '\x07'))));
+        c.sendBytes(c.encode(simmurlo::cmd::keyExchange, seq,
+                             simmurlo::keyExchangeBody(std::string(16, '\x07'))));
         const auto reply = c.readFrame();
         return reply && reply->command == simmurlo::cmd::keyExchange && reply->sequence == seq &&
                simmurlo::parseKeyReply(reply->body).value_or("").size() == 16;
@@ -168,7 +171,8 @@ TEST_F(MurloTest, FramesSplitOrJoinedAreServedInOrder) {
         connect(c);
         c.exchangeKey();
         // A login frame in five writes, with pauses so the server reads them apart.
-        const std::string login = c.encode(simmurlo::cmd::login, 500, simmurlo::loginBody(Identity{}));
+        const std::string login =
+            c.encode(simmurlo::cmd::login, 500, simmurlo::loginBody(Identity{}));
         const size_t part = login.size() / 5 + 1;
         for (size_t at = 0; at < login.size(); at += part) {
             c.sendBytes(login.substr(at, part));
@@ -181,9 +185,9 @@ TEST_F(MurloTest, FramesSplitOrJoinedAreServedInOrder) {
         c.sendBytes(both);
         const auto first = c.readFrame();
         const auto second = c.readFrame();
-        return std::vector<uint32_t>{loginReply ? loginReply->sequence : 0, first ? first->command : 0,
-                                     first ? first->sequence : 0, second ? second->command : 0,
-                                     second ? second->sequence : 0};
+        return std::vector<uint32_t>{loginReply ? loginReply->sequence : 0,
+                                     first ? first->command : 0, first ? first->sequence : 0,
+                                     second ? second->command : 0, second ? second->sequence : 0};
     });
     EXPECT_EQ(r, (std::vector<uint32_t>{500, 1004, 501, 2002, 502}));
 }
@@ -231,7 +235,8 @@ TEST_F(MurloTest, SessionsBeyondTheCapAreRefused) {
     });
     EXPECT_TRUE(refused);
     clients.pop_back();
-    EXPECT_TRUE(eventually([&] { return server->sessionCount() == MurloServer::kMaxSessions - 1; }));
+    EXPECT_TRUE(
+        eventually([&] { return server->sessionCount() == MurloServer::kMaxSessions - 1; }));
     const bool served = offThread([&] {
         Client again;
         return connect(again) && again.ping();
@@ -246,7 +251,8 @@ TEST_F(MurloTest, SilentSessionsAreDropped) {
                connectAndLogin(loggedInNoPing);
     }));
     skew = 10000;
-    ASSERT_TRUE(offThread([&] { return connectAndLogin(pingedRecently) && pingedRecently.ping(); }));
+    ASSERT_TRUE(
+        offThread([&] { return connectAndLogin(pingedRecently) && pingedRecently.ping(); }));
     ASSERT_EQ(server->sessionCount(), 4);
 
     // 31 s after the first ping, 21 s after the second; 31 s without a login.

@@ -82,7 +82,8 @@ ClientRun murloClient(const QStringList& args) {
     p.start(QStringLiteral(MURLO_CLIENT_PATH),
             QStringList{"--server", netns::managerAddress} + args);
     p.waitForFinished(120000);
-    return ClientRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)};
+    return ClientRun{p.exitCode(),
+                     QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)};
 }
 
 class UpdateProcess : public ::testing::Test {
@@ -99,22 +100,27 @@ TEST_F(UpdateProcess, ServesTheSavedBundleOnPort9208) {
     BundleDir dir;
     StandardBundle s;
     Program program(s.build(dir));
-    ASSERT_TRUE(program.waitForLog("Server started on tcp port 9208")) << program.log().toStdString();
+    ASSERT_TRUE(program.waitForLog("Server started on tcp port 9208"))
+        << program.log().toStdString();
 
-    const ClientRun r = murloClient({"--did", "T-9", "--arch", "armv7", "--type", "speaker", "update"});
+    const ClientRun r =
+        murloClient({"--did", "T-9", "--arch", "armv7", "--type", "speaker", "update"});
     EXPECT_EQ(r.exitCode, 0) << r.lines.join('\n').toStdString();
     EXPECT_EQ(r.lines.value(0), "key encrypted");
     EXPECT_EQ(r.lines.value(1), "login ok");
     EXPECT_EQ(r.lines.value(2), "list code 200 count 3");
-    const QString main = QStringLiteral("download 1 code 200 size 200000 chunks 4 md5 %1 ok").arg(QString(md5(s.main)));
-    const QString web = QStringLiteral("download 2 code 200 size 150000 chunks 3 md5 %1 ok").arg(QString(md5(s.web)));
+    const QString main = QStringLiteral("download 1 code 200 size 200000 chunks 4 md5 %1 ok")
+                             .arg(QString(md5(s.main)));
+    const QString web = QStringLiteral("download 2 code 200 size 150000 chunks 3 md5 %1 ok")
+                            .arg(QString(md5(s.web)));
     EXPECT_TRUE(r.lines.contains(main)) << r.lines.join('\n').toStdString();
     EXPECT_TRUE(r.lines.contains(web)) << r.lines.join('\n').toStdString();
     // The container's runner is the one made for the address the terminal reached.
     EXPECT_TRUE(program.waitForLog("add /kub-container-firmware-runner-10.77.0.1"));
     bool runnerOk = false;
     for (const QString& line : r.lines)
-        runnerOk = runnerOk || (line.startsWith("download 3 code 200 size ") && line.endsWith(" ok"));
+        runnerOk =
+            runnerOk || (line.startsWith("download 3 code 200 size ") && line.endsWith(" ok"));
     EXPECT_TRUE(runnerOk) << r.lines.join('\n').toStdString();
     EXPECT_TRUE(program.waitForLog("login from 10.77.0.1:")) << program.log().toStdString();
 }

@@ -263,18 +263,18 @@ bool KubBundle::load(const QString& path, QString* errorMessage) {
             continue;
         QByteArray member;
         if (!reader.read(entry.file, &member)) {
-            qWarning().noquote() << path << ":" << "cannot read member" << entry.file;
+            qWarning().noquote() << path << ":"
+                                 << "cannot read member" << entry.file;
             *errorMessage = tr("文件不存在或损坏");
             return finish(false);
         }
         if (next->contents.contains(entry.id))
-            qWarning() << "index line" << line.text
-                       << "reuses id" << entry.id << ": downloads of that id get this package";
+            qWarning() << "index line" << line.text << "reuses id" << entry.id
+                       << ": downloads of that id get this package";
         next->contents[entry.id];
         const std::optional<bundle::ContainerTrailer> trailer =
-            entry.file.startsWith(bundle::kContainerPrefix)
-                ? bundle::readContainerTrailer(member)
-                : std::nullopt;
+            entry.file.startsWith(bundle::kContainerPrefix) ? bundle::readContainerTrailer(member)
+                                                            : std::nullopt;
         if (trailer) {
             publishContainer(entry, member, *trailer, *next);
             containerUpdate_ = true;
@@ -391,9 +391,9 @@ void KubBundle::transferChunk() {
         if (t.offset >= size || s->unsentBytes() > kMaxUnsentBytes)
             continue;
         const int n = int(qMin<qint64>(size - t.offset, murlo::kChunkSize));
-        MurloMessage m{s, murlo::FileChunkPutReq, 1,
-                       bundle::chunkPayload(t.fileId, t.offset, t.content.constData() + t.offset,
-                                            n)};
+        MurloMessage m{
+            s, murlo::FileChunkPutReq, 1,
+            bundle::chunkPayload(t.fileId, t.offset, t.content.constData() + t.offset, n)};
         s->queuedBytes += murlo::kHeaderSize + m.payload.size();
         s->outbox->post(std::move(m));
         t.offset += n;

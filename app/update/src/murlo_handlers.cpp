@@ -86,9 +86,9 @@ public:
             a.size = quint32(e.size(ip));
             a.time = 0;
             a.desc = e.desc;
-            qDebug().noquote() << "  - file_id" << a.fileId << "name" << a.name << "size"
-                               << a.size << "time" << 0 << "version" << a.version << "md5"
-                               << a.md5 << "desc" << a.desc;
+            qDebug().noquote() << "  - file_id" << a.fileId << "name" << a.name << "size" << a.size
+                               << "time" << 0 << "version" << a.version << "md5" << a.md5 << "desc"
+                               << a.desc;
             response.apps << a;
         }
         response.code = 200;

@@ -149,9 +149,8 @@ void MurloServer::doStop() {
 void MurloServer::newConnection() {
     while (listener_ && listener_->hasPendingConnections()) {
         QTcpSocket* socket = listener_->nextPendingConnection();
-        const QString peer = QStringLiteral("%1:%2")
-                                 .arg(dottedIPv4(socket->peerAddress()))
-                                 .arg(socket->peerPort());
+        const QString peer =
+            QStringLiteral("%1:%2").arg(dottedIPv4(socket->peerAddress())).arg(socket->peerPort());
         if (sessions_.size() >= kMaxSessions) {
             qWarning().noquote() << "refusing connection from" << peer << ":" << kMaxSessions
                                  << "sessions are open";
@@ -161,8 +160,8 @@ void MurloServer::newConnection() {
         }
         socket->setReadBufferSize(kReadBufferBytes);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto session = std::make_shared<MurloSession>(
-            this, outbox_, socket, peer, dottedIPv4(socket->localAddress()), now());
+        auto session = std::make_shared<MurloSession>(this, outbox_, socket, peer,
+                                                      dottedIPv4(socket->localAddress()), now());
         sessions_.insert(socket, session);
         sessionCount_ = sessions_.size();
         qDebug().noquote() << "Client connected from" << peer << "socket" << socket << "session"

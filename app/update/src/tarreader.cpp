@@ -33,8 +33,8 @@ Header parseHeader(const char* block) {
 Scan scan(qint64 fileSize, const BlockReader& readBlock) {
     Scan result;
     if (fileSize % kBlockSize != 0) {
-        result.error = QStringLiteral("tar file size should be a multiple of 512 bytes: %1")
-                           .arg(fileSize);
+        result.error =
+            QStringLiteral("tar file size should be a multiple of 512 bytes: %1").arg(fileSize);
         return result;
     }
     char block[kBlockSize];

@@ -180,8 +180,8 @@ bool Client::exchangeKey(size_t keyLength) {
     Num secret{rd(), rd(), rd(), rd()};
     std::string mine = numToBytes(publicValue(secret));
     mine.resize(keyLength, '\x5a');
-    const std::optional<Frame> f = request(cmd::keyExchange, keyExchangeBody(mine),
-                                           cmd::keyExchange);
+    const std::optional<Frame> f =
+        request(cmd::keyExchange, keyExchangeBody(mine), cmd::keyExchange);
     if (!f)
         return false;
     const std::optional<std::string> theirs = parseKeyReply(f->body);
@@ -243,9 +243,8 @@ Download Client::download(int64_t fileId, const std::string& expectedMd5, bool k
         }
         d.chunks.emplace_back(chunk->offset, chunk->length);
         // The push is sequential: each chunk starts where the last one ended.
-        if (c->sequence != 1 || chunk->fileId != fileId ||
-            chunk->offset != int64_t(d.received) || chunk->length == 0 ||
-            d.received + chunk->length > d.size) {
+        if (c->sequence != 1 || chunk->fileId != fileId || chunk->offset != int64_t(d.received) ||
+            chunk->length == 0 || d.received + chunk->length > d.size) {
             d.error = "chunk at offset " + std::to_string(chunk->offset) + " of " +
                       std::to_string(chunk->length) + " bytes (sequence " +
                       std::to_string(c->sequence) + ", file " + std::to_string(chunk->fileId) +

@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
         const simmurlo::Download d = client.download(id, it == listedMd5.end() ? "" : it->second);
         std::printf("download %lld code %u size %u chunks %zu md5 %s %s%s\n",
                     static_cast<long long>(id), d.code, d.size, d.chunks.size(), d.md5.c_str(),
-                    d.ok() ? "ok" : "failed ", d.ok() ? "" : (d.error.empty() ? d.message : d.error).c_str());
+                    d.ok() ? "ok" : "failed ",
+                    d.ok() ? "" : (d.error.empty() ? d.message : d.error).c_str());
         if (!d.ok())
             allOk = false;
         else if (!saveDir.empty())

@@ -42,8 +42,8 @@ public:
     const QObject* const owner; // the server that accepted it
     // Where other threads leave frames and close requests for this session.
     const std::shared_ptr<MurloOutbox> outbox;
-    const QString peer;         // "address:port" of the terminal
-    const QString localIp;      // dotted IPv4 on which the terminal reached us
+    const QString peer;    // "address:port" of the terminal
+    const QString localIp; // dotted IPv4 on which the terminal reached us
 
     // Server thread only.
     QTcpSocket* socket;

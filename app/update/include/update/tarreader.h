@@ -4,8 +4,8 @@
 #include <QByteArray>
 #include <QFile>
 #include <QMap>
-#include <mutex>
 #include <QString>
+#include <mutex>
 
 #include <functional>
 
@@ -35,7 +35,7 @@ struct Member {
 
 struct Scan {
     bool ok = false;
-    QString error; // why the scan failed, empty on success
+    QString error;                    // why the scan failed, empty on success
     QMap<QByteArray, Member> members; // regular files by name; a later header wins
 };
 
