@@ -32,7 +32,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
@@ -364,14 +363,11 @@ Rates rates(const Phase& p, uint64_t size) {
     return r;
 }
 
-long statusKiB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(in, line))
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return std::atol(line.c_str() + prefix.size());
-    return -1;
+// Peak resident memory of this process in KiB.
+long peakKiB() {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
 }
 
 } // namespace
@@ -483,7 +479,7 @@ int main(int argc, char** argv) {
                 "memory %ld KiB\n",
                 repeat, 100 * range(rateRatios).first, 100 * range(rateRatios).second,
                 range(floorRatios).first, range(floorRatios).second, range(cpuRatios).first,
-                range(cpuRatios).second, range(p99s).first, range(p99s).second, statusKiB("VmHWM"));
+                range(cpuRatios).second, range(p99s).first, range(p99s).second, peakKiB());
     ::close(down[1]);
     int status = 0;
     waitpid(child, &status, 0);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -12,6 +13,10 @@
 #include <gtest/gtest.h>
 
 namespace fixture {
+
+inline QByteArray md5(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
 
 // Bytes that differ from package to package and from offset to offset.
 inline QByteArray pattern(int size, quint32 seed) {

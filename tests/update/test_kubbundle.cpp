@@ -16,14 +16,11 @@
 #include <cstring>
 
 using fixture::BundleDir;
+using fixture::md5;
 using fixture::pattern;
 using fixture::StandardBundle;
 
 namespace {
-
-QByteArray md5(const QByteArray& b) {
-    return QCryptographicHash::hash(b, QCryptographicHash::Md5).toHex();
-}
 
 void patch(const QString& file, qint64 at, const QByteArray& bytes) {
     QFile f(file);

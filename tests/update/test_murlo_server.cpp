@@ -9,16 +9,13 @@
 
 using fixture::BundleDir;
 using fixture::eventually;
+using fixture::md5;
 using fixture::MurloTest;
 using fixture::offThread;
 using simmurlo::Client;
 using simmurlo::Identity;
 
 namespace {
-
-QByteArray md5(const QByteArray& b) {
-    return QCryptographicHash::hash(b, QCryptographicHash::Md5).toHex();
-}
 
 std::vector<std::pair<int64_t, uint32_t>>
 chunks(std::initializer_list<std::pair<int64_t, uint32_t>> l) {

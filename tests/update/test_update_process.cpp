@@ -15,15 +15,12 @@
 #include <gtest/gtest.h>
 
 using fixture::BundleDir;
+using fixture::md5;
 using fixture::StandardBundle;
 
 namespace {
 
 std::string g_skip;
-
-QByteArray md5(const QByteArray& b) {
-    return QCryptographicHash::hash(b, QCryptographicHash::Md5).toHex();
-}
 
 // A copy of the program with settings, temporary and data folders of its own.
 class Program {

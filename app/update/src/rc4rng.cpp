@@ -22,26 +22,14 @@ RC4RNG::RC4RNG(const QByteArray& key) {
 }
 
 quint8 RC4RNG::next() {
-    i_ = (i_ + 1) & 0xFF;
-    const quint32 a = s_[i_];
-    j_ = (j_ + a) & 0xFF;
-    const quint32 b = s_[j_];
-    s_[i_] = b;
-    s_[j_] = a;
-    return quint8(s_[(a + b) & 0xFF]);
+    return step(i_, j_);
 }
 
 void RC4RNG::apply(const char* in, char* out, size_t n) {
+    // The indices stay in registers for the whole run.
     quint32 i = i_, j = j_;
-    for (size_t k = 0; k < n; ++k) {
-        i = (i + 1) & 0xFF;
-        const quint32 a = s_[i];
-        j = (j + a) & 0xFF;
-        const quint32 b = s_[j];
-        s_[i] = b;
-        s_[j] = a;
-        out[k] = char(quint8(in[k]) ^ quint8(s_[(a + b) & 0xFF]));
-    }
+    for (size_t k = 0; k < n; ++k)
+        out[k] = char(quint8(in[k]) ^ step(i, j));
     i_ = i;
     j_ = j;
 }

@@ -29,6 +29,15 @@ public:
     void apply(const char* in, char* out, size_t n) override;
 
 private:
+    quint8 step(quint32& i, quint32& j) {
+        i = (i + 1) & 0xFF;
+        const quint32 a = s_[i];
+        j = (j + a) & 0xFF;
+        const quint32 b = s_[j];
+        s_[i] = b;
+        s_[j] = a;
+        return quint8(s_[(a + b) & 0xFF]);
+    }
     // Words rather than bytes: byte-wide swaps stall on store forwarding.
     quint32 s_[256];
     quint32 i_ = 0;
