@@ -342,3 +342,18 @@ TEST_F(MurloTest, ListsWhileTheBundleIsReloaded) {
     });
     EXPECT_EQ(wrong, 0);
 }
+
+TEST_F(MurloTest, StopClosesSessionsAndStartListensAgain) {
+    Client c;
+    ASSERT_TRUE(offThread([&] { return connectAndLogin(c); }));
+    emit server->priv()->stop();
+    EXPECT_TRUE(offThread([&] { return c.waitClosed(20000); }));
+    EXPECT_TRUE(
+        eventually([&] { return server->serverPort() == 0 && server->sessionCount() == 0; }));
+    emit server->priv()->start(port);
+    ASSERT_TRUE(eventually([&] { return server->serverPort() == port; }));
+    EXPECT_TRUE(offThread([&] {
+        Client again;
+        return connectAndLogin(again) && again.list().has_value();
+    }));
+}
