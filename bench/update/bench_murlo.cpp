@@ -11,6 +11,7 @@
 // per session, so their work is not counted as the server's.
 //
 //   bench_murlo [--sessions N] [--mib M] [--repeat R] [--plain]
+#include "bench_result.h"
 #include "murlo_client.h"
 #include "update/kubbundle.h"
 #include "update/murloserver.h"
@@ -480,6 +481,20 @@ int main(int argc, char** argv) {
                 repeat, 100 * range(rateRatios).first, 100 * range(rateRatios).second,
                 range(floorRatios).first, range(floorRatios).second, range(cpuRatios).first,
                 range(cpuRatios).second, range(p99s).first, range(p99s).second, peakKiB());
+    // The summary takes the median run of each measure.
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const std::string shape = std::to_string(sessions) + " sessions x " + std::to_string(mib) +
+                              " MiB" + (encrypt ? "" : " in the clear");
+    bench::atLeast("lowest session rate / 6.55 MB/s a 10 ms 64 KiB pump allows (" + shape + ")",
+                   median(rateRatios), 0.95);
+    bench::result("mean session rate / plain RC4-and-send loop (" + shape + ")",
+                  median(floorRatios));
+    bench::atMost("server CPU / plain RC4-and-send loop CPU (" + shape + ")", median(cpuRatios),
+                  1.5);
+    bench::atMost("pump tick lateness p99 / 10 ms tick (" + shape + ")", median(p99s) / 10.0, 0.2);
     ::close(down[1]);
     int status = 0;
     waitpid(child, &status, 0);
