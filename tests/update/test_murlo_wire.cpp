@@ -153,8 +153,11 @@ TEST(MurloMessages, MissingFieldsReadAsZero) {
 TEST(MurloMessages, ChunkPayloadMatchesTheMessage) {
     const QByteArray data(70000, 'x');
     KUB_FileChunkPutReq m{-2, 65536, data.left(65536), 131072};
-    EXPECT_EQ(bundle::chunkPayload(-2, 131072, data.constData(), 65536), marshal(m));
+    EXPECT_EQ(chunkPayload(-2, 131072, data.constData(), 65536), marshal(m));
     EXPECT_EQ(chunkFrameSize(65536), kHeaderSize + marshal(m).size());
+    // The pieces around the data make the same frame.
+    const ChunkFrame f = chunkFrameAround(-2, 131072, 65536);
+    EXPECT_EQ(f.head + data.left(65536) + f.tail, encodeFrame(FileChunkPutReq, 1, marshal(m)));
     // And the simulated terminal reads it back.
     const auto chunk = simmurlo::parseChunk(marshal(m).toStdString());
     ASSERT_TRUE(chunk);

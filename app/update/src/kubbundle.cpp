@@ -82,18 +82,6 @@ QByteArray buildRunner(const QByteArray& member, const ContainerTrailer& trailer
     return out;
 }
 
-QByteArray chunkPayload(qint32 fileId, qint64 offset, const char* data, int length) {
-    QByteArray out;
-    out.reserve(8 + 4 + 10 + length + 8);
-    murlo::Writer head;
-    head.i64(fileId).u32(quint32(length));
-    out.append(head.result());
-    murlo::appendLength(out, quint64(length));
-    out.append(data, length);
-    out.append(murlo::Writer().i64(offset).result());
-    return out;
-}
-
 } // namespace bundle
 
 std::optional<QByteArray> BundleSnapshot::contentFor(qint32 fileId, const QString& ip) const {
@@ -391,11 +379,9 @@ void KubBundle::transferChunk() {
         if (t.offset >= size || s->unsentBytes() > kMaxUnsentBytes)
             continue;
         const int n = int(qMin<qint64>(size - t.offset, murlo::kChunkSize));
-        MurloMessage m{
-            s, murlo::FileChunkPutReq, 1,
-            bundle::chunkPayload(t.fileId, t.offset, t.content.constData() + t.offset, n)};
-        s->queuedBytes += murlo::kHeaderSize + m.payload.size();
-        s->outbox->post(std::move(m));
+        s->queuedBytes += murlo::chunkFrameSize(n);
+        // The package bytes travel shared; the server's thread frames them.
+        s->outbox->post(MurloChunk{s, t.fileId, t.offset, n, t.content});
         t.offset += n;
     }
 }

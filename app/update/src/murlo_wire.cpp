@@ -288,6 +288,29 @@ void unmarshal(const QByteArray& in, KUB_FinishDownloadFileReq* m) {
 
 void unmarshal(const QByteArray&, KUB_FinishDownloadFileResp*) {}
 
+ChunkFrame chunkFrameAround(qint64 fileId, qint64 offset, int dataLength) {
+    Writer fields;
+    fields.i64(fileId).u32(quint32(dataLength));
+    QByteArray before = fields.result();
+    appendLength(before, quint64(dataLength));
+    ChunkFrame f;
+    f.tail = Writer().i64(offset).result();
+    appendHeader(f.head, FrameHeader{quint32(before.size() + dataLength + f.tail.size()),
+                                     FileChunkPutReq, 1});
+    f.head.append(before);
+    return f;
+}
+
+QByteArray chunkPayload(qint64 fileId, qint64 offset, const char* data, int dataLength) {
+    const ChunkFrame f = chunkFrameAround(fileId, offset, dataLength);
+    QByteArray out;
+    out.reserve(f.head.size() - kHeaderSize + dataLength + f.tail.size());
+    out.append(f.head.constData() + kHeaderSize, f.head.size() - kHeaderSize);
+    out.append(data, dataLength);
+    out.append(f.tail);
+    return out;
+}
+
 int chunkFrameSize(int dataLength) {
     QByteArray length;
     appendLength(length, quint64(dataLength));

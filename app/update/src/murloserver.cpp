@@ -19,10 +19,10 @@ void MurloOutbox::wakeLocked(bool wasEmpty) {
         wake_();
 }
 
-void MurloOutbox::post(MurloMessage message) {
+void MurloOutbox::post(MurloChunk chunk) {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool wasEmpty = pending_.empty();
-    pending_.messages.push_back(std::move(message));
+    pending_.chunks.push_back(std::move(chunk));
     wakeLocked(wasEmpty);
 }
 
@@ -247,20 +247,28 @@ void MurloServer::dispatch(const MurloSessionPtr& session, const murlo::Frame& f
 
 void MurloServer::send(const MurloSessionPtr& session, quint32 command, quint32 sequence,
                        const QByteArray& payload) {
-    if (session->isClosed() || !session->socket)
-        return;
     QByteArray header;
     murlo::appendHeader(header, murlo::FrameHeader{quint32(payload.size()), command, sequence});
-    // One pass over the payload: copied into the frame and encrypted on the way.
-    QByteArray frame(murlo::kHeaderSize + payload.size(), Qt::Uninitialized);
+    writeFrame(session,
+               {{header.constData(), header.size()}, {payload.constData(), payload.size()}});
+}
+
+void MurloServer::writeFrame(const MurloSessionPtr& session,
+                             std::initializer_list<std::pair<const char*, qint64>> pieces) {
+    if (session->isClosed() || !session->socket)
+        return;
+    qint64 total = 0;
+    for (const auto& p : pieces)
+        total += p.second;
+    // One pass over every byte: copied into the frame and encrypted on the way.
+    QByteArray frame(int(total), Qt::Uninitialized);
     char* out = frame.data();
-    if (session->sendRng) {
-        session->sendRng->apply(header.constData(), out, murlo::kHeaderSize);
-        session->sendRng->apply(payload.constData(), out + murlo::kHeaderSize,
-                                size_t(payload.size()));
-    } else {
-        std::memcpy(out, header.constData(), murlo::kHeaderSize);
-        std::memcpy(out + murlo::kHeaderSize, payload.constData(), size_t(payload.size()));
+    for (const auto& p : pieces) {
+        if (session->sendRng)
+            session->sendRng->apply(p.first, out, size_t(p.second));
+        else
+            std::memcpy(out, p.first, size_t(p.second));
+        out += p.second;
     }
     const qint64 written = session->socket->write(frame);
     if (written < frame.size())
@@ -281,9 +289,12 @@ void MurloServer::drainOutbox() {
             qDebug().noquote() << "closing" << s->peer << ": the bundle was reloaded";
             removeSession(s);
         }
-    for (const MurloMessage& m : batch.messages) {
-        m.session->queuedBytes -= murlo::kHeaderSize + m.payload.size();
-        send(m.session, m.command, m.sequence, m.payload);
+    for (const MurloChunk& c : batch.chunks) {
+        c.session->queuedBytes -= murlo::chunkFrameSize(c.length);
+        const murlo::ChunkFrame f = murlo::chunkFrameAround(c.fileId, c.offset, c.length);
+        writeFrame(c.session, {{f.head.constData(), f.head.size()},
+                               {c.content.constData() + c.offset, c.length},
+                               {f.tail.constData(), f.tail.size()}});
     }
 }
 

@@ -78,9 +78,6 @@ std::optional<ContainerTrailer> readContainerTrailer(const QByteArray& member);
 QByteArray buildRunner(const QByteArray& member, const ContainerTrailer& trailer,
                        const QByteArray& url);
 
-// Body of a pushed chunk (KUB_FileChunkPutReq) built straight from the package bytes.
-QByteArray chunkPayload(qint32 fileId, qint64 offset, const char* data, int length);
-
 } // namespace bundle
 
 class KubBundle : public QObject {

@@ -182,6 +182,16 @@ void unmarshal(const QByteArray& in, KUB_FileChunkPutReq* m);
 void unmarshal(const QByteArray& in, KUB_FinishDownloadFileReq* m);
 void unmarshal(const QByteArray& in, KUB_FinishDownloadFileResp* m);
 
+// A pushed chunk (command 3003, sequence 1) around its data: the frame header and the
+// fields before the data, and the offset after it. Servers send the three pieces as one
+// frame without first copying the data into a body.
+struct ChunkFrame {
+    QByteArray head;
+    QByteArray tail;
+};
+ChunkFrame chunkFrameAround(qint64 fileId, qint64 offset, int dataLength);
+// The body alone (KUB_FileChunkPutReq), built straight from the data.
+QByteArray chunkPayload(qint64 fileId, qint64 offset, const char* data, int dataLength);
 // Bytes a pushed chunk's frame takes on the wire (header and body).
 int chunkFrameSize(int dataLength);
 

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -139,6 +140,9 @@ private slots:
 
 private:
     void receive(QTcpSocket* socket);
+    // Sends the pieces as one frame, encrypted when the session is.
+    void writeFrame(const MurloSessionPtr& session,
+                    std::initializer_list<std::pair<const char*, qint64>> pieces);
     void dispatch(const MurloSessionPtr& session, const murlo::Frame& frame);
     void removeSession(const MurloSessionPtr& session);
 

@@ -80,20 +80,30 @@ struct MurloMessage {
     QByteArray payload;
 };
 
-// Frames and close requests from other threads (the bundle's pump on the GUI
+// A piece of a package pushed to a session (command 3003): length bytes of content
+// from offset.
+struct MurloChunk {
+    MurloSessionPtr session;
+    qint32 fileId = 0;
+    qint64 offset = 0;
+    int length = 0;
+    QByteArray content;
+};
+
+// Chunks and close requests from other threads (the bundle's pump on the GUI
 // thread) for the sessions of one server. Handing them over under a mutex rather
 // than as queued signal arguments keeps one wake-up per batch instead of one event
 // per frame, and makes the hand-over visible to the thread sanitizer.
 class MurloOutbox {
 public:
     struct Batch {
-        std::vector<MurloMessage> messages;
+        std::vector<MurloChunk> chunks;
         MurloSessionList closing;
-        bool empty() const { return messages.empty() && closing.isEmpty(); }
+        bool empty() const { return chunks.empty() && closing.isEmpty(); }
     };
 
     // Thread-safe.
-    void post(MurloMessage message);
+    void post(MurloChunk chunk);
     void close(MurloSessionPtr session);
     Batch take();
     // Called, with the outbox locked, when it turns from empty to not empty.
