@@ -357,3 +357,45 @@ TEST_F(MurloTest, StopClosesSessionsAndStartListensAgain) {
         return connectAndLogin(again) && again.list().has_value();
     }));
 }
+
+TEST_F(MurloTest, TerminalThatStopsReadingIsNotQueuedFor) {
+    const int size = 48 * 1024 * 1024;
+    const QByteArray package = fixture::pattern(size, 21);
+    BundleDir big;
+    big.member("big.bin", package);
+    big.index("1,armv7,speaker,big,1,big.bin,d\n");
+    ASSERT_TRUE(load(big.build()));
+    Client c;
+    ASSERT_TRUE(offThread([&] {
+        return connectAndLogin(c) &&
+               c.sendBytes(c.encode(simmurlo::cmd::download, 700, simmurlo::fileIdBody(1)));
+    }));
+    // The push runs until the system's buffers and two chunks are full, then waits.
+    ASSERT_TRUE(eventually([&] { return bundle.transferCount() == 1; }));
+    qint64 last = -1;
+    int still = 0;
+    bundle.setPumpObserver([&] {
+        const qint64 now = bundle.transferOffsets().value(0);
+        still = now == last ? still + 1 : 0;
+        last = now;
+    });
+    ASSERT_TRUE(eventually([&] { return still >= 100; }, 120000));
+    bundle.setPumpObserver({});
+    EXPECT_LT(last, qint64(size));
+
+    // Reading again, the terminal gets the whole package.
+    const std::string got = offThread([&] {
+        std::string data;
+        const auto reply = c.waitFor(simmurlo::cmd::downloadReply);
+        while (reply && data.size() < size_t(size)) {
+            const auto f = c.waitFor(simmurlo::cmd::chunk);
+            const auto chunk = f ? simmurlo::parseChunk(f->body) : std::nullopt;
+            if (!chunk || chunk->offset != int64_t(data.size()))
+                break;
+            data += chunk->data;
+        }
+        return data;
+    });
+    EXPECT_EQ(got.size(), size_t(size));
+    EXPECT_TRUE(QByteArray::fromStdString(got) == package);
+}

@@ -182,6 +182,13 @@ int KubBundle::transferCount() const {
     return int(transfers_.size());
 }
 
+QList<qint64> KubBundle::transferOffsets() const {
+    QList<qint64> out;
+    for (const auto& t : transfers_)
+        out << t.second.offset;
+    return out;
+}
+
 void KubBundle::reset() {
     // Requests still on their way were answered from the bundle this load replaces.
     takeTransferRequests();

@@ -126,7 +126,8 @@ public:
     void setAutoPump(bool on);
     // Called at the start of every pump tick (benchmarks measure its lateness).
     void setPumpObserver(std::function<void()> observer);
-    int transferCount() const; // GUI thread
+    int transferCount() const;             // GUI thread
+    QList<qint64> transferOffsets() const; // GUI thread: next offset of every transfer
 
     // Every IPv4 address of this computer's interfaces except 127.0.0.1.
     static QStringList localIPv4Addresses();
