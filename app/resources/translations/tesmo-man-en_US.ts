@@ -398,6 +398,13 @@
     </message>
 </context>
 <context>
+    <name>MemoryFileServer</name>
+    <message>
+        <source>完成更新</source>
+        <translation>Update finished</translation>
+    </message>
+</context>
+<context>
     <name>tesmo::Startup</name>
     <message>
         <source>Print version</source>

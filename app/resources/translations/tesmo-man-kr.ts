@@ -398,6 +398,13 @@
     </message>
 </context>
 <context>
+    <name>MemoryFileServer</name>
+    <message>
+        <source>完成更新</source>
+        <translation>업데이트 완료</translation>
+    </message>
+</context>
+<context>
     <name>tesmo::Startup</name>
     <message>
         <source>Print version</source>

@@ -11,11 +11,15 @@
 
 #include "resources/resources.h"
 #include "update/kubbundle.h"
+#include "update/memoryfileserver.h"
 #include "update/murloserver.h"
+
+#include <kohttp/qt/http_server.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QHostAddress>
 #include <QTranslator>
 
 #include <cstdio>
@@ -88,9 +92,14 @@ int runProgram(int argc, char** argv) {
     if (languages.load(translationFile(QStringLiteral("zh"))))
         languages.loadQtTexts(QStringLiteral("zh"));
 
-    // Local servers for terminals fetching update files: the in-memory file
-    // server ("/hello" on port 18835) is started here once the update subsystem
-    // provides it. The file-transfer server serves the bundle chosen last time.
+    // Local servers for terminals fetching update files. They are declared
+    // before the window, so they go only after the event loop has ended.
+    MemoryFileServer::instance().addFile(QStringLiteral("/hello"), QStringLiteral("text/plain"),
+                                         QByteArrayLiteral("Hello, world!\n"));
+    kohttp::qt::HttpServer httpServer;
+    httpServer.route(kohttp::kMethodGet, QStringLiteral("/"), &MemoryFileServer::instance());
+    emit httpServer.d()->start(QHostAddress(QHostAddress::AnyIPv4), MemoryFileServer::kHttpPort);
+    // The file-transfer server serves the bundle chosen last time on port 9208.
     KubBundle::instance()->loadSaved(settings::value(settings::bundlePath));
     emit MurloServer::instance()->priv()->start(MurloServer::kDefaultPort);
 

@@ -1,5 +1,6 @@
 #include "update/kubbundle.h"
 
+#include "update/memoryfileserver.h"
 #include "update/murlo_wire.h"
 #include "update/tarreader.h"
 
@@ -120,6 +121,9 @@ KubBundle* KubBundle::instance() {
 
 KubBundle::KubBundle(QObject* parent)
     : QObject(parent), snapshot_(std::make_shared<BundleSnapshot>()),
+      publisher_([](const QString& path, const QString& contentType, const QByteArray& data) {
+          MemoryFileServer::instance().addFile(path, contentType, data);
+      }),
       addresses_(&KubBundle::localIPv4Addresses) {
     registerMurloTypes();
 }
@@ -295,19 +299,17 @@ void KubBundle::publishContainer(BundleEntry& entry, const QByteArray& member,
     const QString file = QString::fromUtf8(entry.file);
     const QString dataPath = QLatin1Char('/') + file + QLatin1String("-data");
     const QString contentType = QStringLiteral("application/octet-stream");
-    if (publisher_)
-        publisher_(dataPath, contentType, member.mid(int(trailer.offset), int(trailer.length)));
+    publisher_(dataPath, contentType, member.mid(int(trailer.offset), int(trailer.length)));
     qInfo().noquote() << "add" << dataPath;
 
     auto tables = std::make_shared<RunnerTables>();
     for (const QString& ip : addresses_ ? addresses_() : QStringList()) {
         const QByteArray url = (QStringLiteral("http://") + ip + QLatin1Char(':') +
-                                QString::number(kHttpPort) + dataPath)
+                                QString::number(MemoryFileServer::kHttpPort) + dataPath)
                                    .toUtf8();
         const QByteArray runner = bundle::buildRunner(member, trailer, url);
         const QString runnerPath = QLatin1Char('/') + file + QLatin1String("-runner-") + ip;
-        if (publisher_)
-            publisher_(runnerPath, contentType, runner);
+        publisher_(runnerPath, contentType, runner);
         qInfo().noquote() << "add" << runnerPath;
         tables->content.insert(ip, runner);
         tables->md5.insert(ip, md5Hex(runner));

@@ -83,7 +83,7 @@ QByteArray buildRunner(const QByteArray& member, const ContainerTrailer& trailer
 class KubBundle : public QObject {
     Q_OBJECT
 public:
-    // Publishes a file on the in-memory HTTP file server.
+    // Publishes a file for terminals to fetch over HTTP (by default on MemoryFileServer).
     using Publisher = std::function<void(const QString& path, const QString& contentType,
                                          const QByteArray& data)>;
     // This computer's IPv4 addresses, without 127.0.0.1.
@@ -93,7 +93,6 @@ public:
     // tick, so a terminal that reads slowly never makes us queue more.
     static constexpr qint64 kMaxUnsentBytes = 2 * 65536;
     static constexpr int kPumpIntervalMs = 10;
-    static constexpr int kHttpPort = 18835;
 
     static KubBundle* instance();
     explicit KubBundle(QObject* parent = nullptr);
