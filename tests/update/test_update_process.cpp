@@ -122,6 +122,39 @@ TEST_F(UpdateProcess, ServesTheSavedBundleOnPort9208) {
     EXPECT_TRUE(program.waitForLog("login from 10.77.0.1:")) << program.log().toStdString();
 }
 
+TEST_F(UpdateProcess, ContainerRunnerPointsAtItsPayloadOnTheFileServer) {
+    BundleDir dir;
+    StandardBundle s;
+    Program program(s.build(dir));
+    ASSERT_TRUE(program.waitForLog("Server started on tcp port 9208"))
+        << program.log().toStdString();
+    QTemporaryDir saved;
+    const ClientRun r = murloClient(
+        {"--arch", "armv7", "--type", "speaker", "--save", saved.path(), "list", "download:3"});
+    ASSERT_EQ(r.exitCode, 0) << r.lines.join('\n').toStdString();
+
+    // The runner as served: the container's runner, the payload's URL, a trailer whose
+    // length field is the URL's length.
+    const QByteArray runner = BundleDir::read(saved.path() + "/3");
+    ASSERT_GT(runner.size(), s.runner.size() + 16);
+    EXPECT_EQ(runner.left(s.runner.size()), s.runner);
+    const QByteArray trailer = runner.right(16);
+    const int urlLength = quint8(trailer[8]) | quint8(trailer[9]) << 8;
+    const QByteArray url = runner.mid(s.runner.size(), urlLength);
+    EXPECT_EQ(url,
+              QByteArray("http://") + netns::managerAddress + ":18835/kub-container-firmware-data");
+
+    // Fetched with curl from the file server, the URL gives the payload.
+    QProcess curl;
+    curl.start("curl", {"-sS", "--fail", "--max-time", "30", "--retry", "5", "--retry-connrefused",
+                        QString::fromUtf8(url)});
+    ASSERT_TRUE(curl.waitForFinished(60000));
+    EXPECT_EQ(curl.exitCode(), 0) << curl.readAllStandardError().toStdString();
+    const QByteArray payload = curl.readAllStandardOutput();
+    EXPECT_EQ(payload.size(), s.payload.size());
+    EXPECT_TRUE(payload == s.payload);
+}
+
 TEST_F(UpdateProcess, BrokenSavedBundleIsLoggedAndTheServerStillStarts) {
     Program program("/nonexistent/bundle.tar");
     EXPECT_TRUE(program.waitForLog(QString::fromUtf8("/nonexistent/bundle.tar : 文件不存在或损坏")))
