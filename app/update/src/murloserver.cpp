@@ -1,5 +1,7 @@
 #include "update/murloserver.h"
 
+#include <kohttp/qt/socket_write.h>
+
 #include <QDateTime>
 #include <QHostAddress>
 #include <QMetaObject>
@@ -270,7 +272,8 @@ void MurloServer::writeFrame(const MurloSessionPtr& session,
             std::memcpy(out, p.first, size_t(p.second));
         out += p.second;
     }
-    const qint64 written = session->socket->write(frame);
+    const qint64 written =
+        kohttp::qt::writeThrough(session->socket, frame.constData(), frame.size());
     if (written < frame.size())
         qDebug() << "send error";
     session->socketBacklog = session->socket->bytesToWrite();
