@@ -79,8 +79,8 @@ int stubOpen(pelzo_src*, const char*) {
 void stubCtxVoid(pelzo_ctx*) {}
 void stubSrcVoid(pelzo_src*) {}
 
-const PelzoApi kStubs{stubInit,    stubCtx, stubJitter,  stubCtxInt, stubAdd,     stubSrc,
-                      stubLoop,    stubConnect, stubOpen, stubCtxVoid, stubSrcVoid, stubCtxVoid};
+const PelzoApi kStubs{stubInit, stubCtx,     stubJitter, stubCtxInt,  stubAdd,     stubSrc,
+                      stubLoop, stubConnect, stubOpen,   stubCtxVoid, stubSrcVoid, stubCtxVoid};
 
 struct Figures {
     double heapPerOpening;
@@ -91,9 +91,8 @@ Figures measure(const PelzoApi& api, const QVector<DeviceInfo>& devices, const Q
                 int openings) {
     auto cycle = [&] {
         PlayLocalMusicDlg dialog(devices, nullptr, api);
-        dialog.setFileChooser([&](QWidget*, const QString&, const QString&, const QString&) {
-            return file;
-        });
+        dialog.setFileChooser(
+            [&](QWidget*, const QString&, const QString&, const QString&) { return file; });
         dialog.openJsonFile();
         dialog.show();
         dialog.startPlay();
@@ -119,8 +118,7 @@ Figures measure(const PelzoApi& api, const QVector<DeviceInfo>& devices, const Q
     for (int i = 0; i < openings; ++i)
         cycle();
     settle();
-    return {double(heapInUse() - heap0) / openings,
-            double(statusKiB("VmRSS") - rss0) / openings};
+    return {double(heapInUse() - heap0) / openings, double(statusKiB("VmRSS") - rss0) / openings};
 }
 
 } // namespace

@@ -61,8 +61,8 @@ inline pelzo_ctx* ctxCreate() {
 }
 inline int ctxSetJitterSize(pelzo_ctx* ctx, int a, int b) {
     const int r = pelzo_ctx_set_jitter_size(ctx, a, b);
-    add("ctx_set_jitter_size(" + nameOf(ctx) + ", " + std::to_string(a) + ", " +
-        std::to_string(b) + ") = " + std::to_string(r));
+    add("ctx_set_jitter_size(" + nameOf(ctx) + ", " + std::to_string(a) + ", " + std::to_string(b) +
+        ") = " + std::to_string(r));
     return r;
 }
 inline int ctxSetPackSize(pelzo_ctx* ctx, int frames) {
@@ -109,9 +109,9 @@ inline void ctxDestroy(pelzo_ctx* ctx) {
 }
 
 inline const PelzoApi& api() {
-    static const PelzoApi table{init,       ctxCreate,     ctxSetJitterSize, ctxSetPackSize,
-                                ctxAddDev,  srcCreate,     srcSetLoop,       ctxConnectSrc,
-                                srcOpenUrl, ctxDisconnectSrc, srcDestroy,    ctxDestroy};
+    static const PelzoApi table{init,       ctxCreate,        ctxSetJitterSize, ctxSetPackSize,
+                                ctxAddDev,  srcCreate,        srcSetLoop,       ctxConnectSrc,
+                                srcOpenUrl, ctxDisconnectSrc, srcDestroy,       ctxDestroy};
     return table;
 }
 

@@ -49,9 +49,9 @@ const std::string& toneFile() {
     static audio_fixtures::TempDir dir;
     static const std::string path = [] {
         const std::string p = dir.file("tone 音.wav");
-        const bool ok = audio_fixtures::ffmpeg(
-            "-f lavfi -i sine=frequency=" + std::to_string(int(kTone)) +
-            ":sample_rate=44100:duration=2 -ac 2 '" + p + "'");
+        const bool ok =
+            audio_fixtures::ffmpeg("-f lavfi -i sine=frequency=" + std::to_string(int(kTone)) +
+                                   ":sample_rate=44100:duration=2 -ac 2 '" + p + "'");
         return ok ? p : std::string();
     }();
     return path;
@@ -178,10 +178,9 @@ protected:
     }
 
     static void choose(PlayLocalMusicDlg& dialog, const std::string& path) {
-        dialog.setFileChooser(
-            [path](QWidget*, const QString&, const QString&, const QString&) {
-                return QString::fromStdString(path);
-            });
+        dialog.setFileChooser([path](QWidget*, const QString&, const QString&, const QString&) {
+            return QString::fromStdString(path);
+        });
         dialog.openJsonFile();
     }
 
@@ -229,8 +228,8 @@ TEST_F(PlaybackTest, PlaysTheFileToEveryTerminalWithTheCallsOfTheDialog) {
     // The two seconds of tone reach all three; each decodes it.
     for (auto& t : terminals) {
         SCOPED_TRACE(t->config().address);
-        ASSERT_TRUE(t->waitFor(
-            [](const simpelzo::TerminalState& s) { return s.opus.size() >= 95; }, 20000));
+        ASSERT_TRUE(t->waitFor([](const simpelzo::TerminalState& s) { return s.opus.size() >= 95; },
+                               20000));
         const simpelzo::TerminalState s = t->state();
         EXPECT_EQ(s.lastAudio.jitter1, 3);
         EXPECT_EQ(s.lastAudio.jitter2, 10);
@@ -243,8 +242,8 @@ TEST_F(PlaybackTest, PlaysTheFileToEveryTerminalWithTheCallsOfTheDialog) {
     }
 
     dialog->closeButton()->click();
-    EXPECT_EQ(recording::take(), (std::vector<std::string>{"src_destroy(src1)",
-                                                           "ctx_destroy(ctx1)"}));
+    EXPECT_EQ(recording::take(),
+              (std::vector<std::string>{"src_destroy(src1)", "ctx_destroy(ctx1)"}));
     dialog.reset();
     EXPECT_EQ(recording::take(),
               (std::vector<std::string>{"src_destroy(null)", "ctx_destroy(null)"}));
@@ -368,8 +367,7 @@ TEST_F(PlaybackTest, FileChoiceAndLoopSettingRoundTrip) {
         EXPECT_FALSE(dialog->startButton()->isEnabled());
         EXPECT_EQ(settings::value(settings::musicSelectPath), "");
         choose(*dialog, toneFile());
-        EXPECT_EQ(dialog->fileLabel()->text(),
-                  "播放文件为: " + QString::fromStdString(toneFile()));
+        EXPECT_EQ(dialog->fileLabel()->text(), "播放文件为: " + QString::fromStdString(toneFile()));
         dialog->loopBox()->setChecked(true);
         EXPECT_EQ(settings::value(settings::loopPlay), "1");
     }
@@ -381,8 +379,7 @@ TEST_F(PlaybackTest, FileChoiceAndLoopSettingRoundTrip) {
         EXPECT_TRUE(dialog->loopBox()->isChecked());
         EXPECT_TRUE(dialog->startButton()->isEnabled());
         EXPECT_EQ(dialog->musicPath(), folder);
-        EXPECT_EQ(dialog->fileLabel()->text(),
-                  "播放文件为: " + QString::fromStdString(toneFile()));
+        EXPECT_EQ(dialog->fileLabel()->text(), "播放文件为: " + QString::fromStdString(toneFile()));
         recording::take();
         dialog->startPlay();
         EXPECT_EQ(count(recording::take(), "src_set_loop(src"), 1u);

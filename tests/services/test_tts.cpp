@@ -152,10 +152,10 @@ TEST_F(TtsTest, TheDefaultBodyReachesOnlyTheTerminalWithTheFeature) {
         EXPECT_FALSE(dialog.selectionModel()->deviceAt(row)->time.reported.isEmpty()) << row;
     const std::string body =
         R"({"text":"请输入需要播报的内容","vcn":"xiaoyan","speed":50,"volume":70})";
-    EXPECT_EQ(heardSinceLastCall(),
-              (std::vector<std::string>{heardLine(
-                  kSpeaker, R"(text="请输入需要播报的内容" vcn="xiaoyan" speed=50 volume=70)",
-                  body)}));
+    EXPECT_EQ(
+        heardSinceLastCall(),
+        (std::vector<std::string>{heardLine(
+            kSpeaker, R"(text="请输入需要播报的内容" vcn="xiaoyan" speed=50 volume=70)", body)}));
     EXPECT_TRUE(dialog.startButton()->isEnabled());
 }
 

@@ -38,15 +38,19 @@ std::vector<ColumnMeta> buildColumns() {
          get<&DeviceInfo::rebootEnable>},
         {QT_TRANSLATE_NOOP("DeviceSelectionModel", "REBOOT_AT"), -1, false,
          get<&DeviceInfo::rebootAt>},
-        {QT_TRANSLATE_NOOP("DeviceSelectionModel", "NOTICE"), -1, false,
-         get<&DeviceInfo::notice>},
+        {QT_TRANSLATE_NOOP("DeviceSelectionModel", "NOTICE"), -1, false, get<&DeviceInfo::notice>},
     };
 }
 
 // The columns an update may write; every other key only refreshes TIME.
 const char* const kStatusColumns[] = {
-    "INPUT_DB_UPPER_BOUND", "OUTPUT_DB_UPPER_BOUND", "AO_VOLUME", "AI_VOLUME",
-    "REBOOT_ENABLE",        "REBOOT_AT",             "NOTICE",
+    "INPUT_DB_UPPER_BOUND",
+    "OUTPUT_DB_UPPER_BOUND",
+    "AO_VOLUME",
+    "AI_VOLUME",
+    "REBOOT_ENABLE",
+    "REBOOT_AT",
+    "NOTICE",
 };
 
 bool isStatusColumn(const QString& key) {
@@ -89,8 +93,8 @@ int DeviceSelectionModel::columnCount(const QModelIndex&) const {
 }
 
 bool DeviceSelectionModel::validIndex(const QModelIndex& index) const {
-    return index.isValid() && index.row() >= 0 && index.row() < rowCount() &&
-           index.column() >= 0 && index.column() < columnCount();
+    return index.isValid() && index.row() >= 0 && index.row() < rowCount() && index.column() >= 0 &&
+           index.column() < columnCount();
 }
 
 QVariant DeviceSelectionModel::data(const QModelIndex& index, int role) const {

@@ -60,7 +60,8 @@ void DeviceTtsPlayDlg::buildWindow() {
     DeviceSelectionModel::setUpView(view_);
     layout->addWidget(view_);
 
-    auto* prompt = new QLabel(tr("tts播报") + QStringLiteral(": ") + tr("请输入要播放的文字"), this);
+    auto* prompt =
+        new QLabel(tr("tts播报") + QStringLiteral(": ") + tr("请输入要播放的文字"), this);
     prompt->setFont(font);
     prompt->setMaximumHeight(20);
     layout->addWidget(prompt);

@@ -21,9 +21,8 @@ namespace settings = tesmo::settings;
 
 PlayLocalMusicDlg::PlayLocalMusicDlg(const QVector<DeviceInfo>& devices, QWidget* parent,
                                      const PelzoApi& api)
-    : QDialog(parent), playback_(api),
-      chooser_([](QWidget* owner, const QString& caption, const QString& folder,
-                  const QString& filter) {
+    : QDialog(parent), playback_(api), chooser_([](QWidget* owner, const QString& caption,
+                                                   const QString& folder, const QString& filter) {
           return QFileDialog::getOpenFileName(owner, caption, folder, filter);
       }) {
     selectionModel_ = new DeviceSelectionModel(devices, this);
@@ -116,8 +115,7 @@ void PlayLocalMusicDlg::showSelectedFile() {
 }
 
 void PlayLocalMusicDlg::openJsonFile() {
-    const QString file =
-        chooser_(this, tr("Open Audio File"), musicPath_, tr("All Files (*.*)"));
+    const QString file = chooser_(this, tr("Open Audio File"), musicPath_, tr("All Files (*.*)"));
     if (file.isEmpty())
         return;
     musicPath_ = QFileInfo(file).absolutePath();

@@ -40,14 +40,12 @@ void speakOnTerminals(DeviceSelectionModel& table, const TextToSpeechReq& reques
         const DeviceInfo device = *table.deviceAt(row);
         const QString id = device.devId.reported;
         if (!ttsPermitted(device.f.reported)) {
-            table.updateDeviceColumnValue(id, noticeKey,
-                                          notice(QT_TRANSLATE_NOOP("DeviceTtsPlayDlg",
-                                                                   "no permission")));
+            table.updateDeviceColumnValue(
+                id, noticeKey, notice(QT_TRANSLATE_NOOP("DeviceTtsPlayDlg", "no permission")));
             continue;
         }
         table.updateDeviceColumnValue(
-            id, noticeKey,
-            notice(QT_TRANSLATE_NOOP("DeviceTtsPlayDlg", "send play tts success")));
+            id, noticeKey, notice(QT_TRANSLATE_NOOP("DeviceTtsPlayDlg", "send play tts success")));
         std::string reply;
         std::string error;
         if (!call(speechUrl(device.address.reported), body, reply, error)) {

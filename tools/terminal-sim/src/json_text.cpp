@@ -157,16 +157,16 @@ public:
     bool scalar(std::string* out, std::string* error) {
         skipBlanks();
         const size_t start = pos_;
-        while (pos_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[pos_])) ||
-                                    std::strchr("+-.", s_[pos_])))
+        while (pos_ < s_.size() &&
+               (std::isalnum(static_cast<unsigned char>(s_[pos_])) || std::strchr("+-.", s_[pos_])))
             ++pos_;
         *out = s_.substr(start, pos_ - start);
         if (*out == "true" || *out == "false" || *out == "null")
             return true;
         char* end = nullptr;
         std::strtod(out->c_str(), &end);
-        if (out->empty() || *end != '\0' || !(std::isdigit(static_cast<unsigned char>((*out)[0])) ||
-                                              (*out)[0] == '-'))
+        if (out->empty() || *end != '\0' ||
+            !(std::isdigit(static_cast<unsigned char>((*out)[0])) || (*out)[0] == '-'))
             return fail("a value expected", error);
         return true;
     }
