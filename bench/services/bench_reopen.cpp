@@ -9,12 +9,12 @@
 #include "audio_fixtures.h"
 #include "netns.h"
 #include "pelzo_terminal.h"
+#include "proc_self.h"
 
 #include "services/playlocalmusicdlg.h"
 
 #include <QApplication>
 
-#include <dirent.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -26,29 +26,9 @@
 
 namespace {
 
-long statusKiB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(in, line))
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return std::atol(line.c_str() + prefix.size());
-    return -1;
-}
-
 long long heapInUse() {
     const struct mallinfo2 m = mallinfo2();
     return static_cast<long long>(m.uordblks + m.hblkhd);
-}
-
-int threads() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
 }
 
 // Stubs: what the dialog costs without the library.
@@ -114,11 +94,12 @@ Figures measure(const PelzoApi& api, const QVector<DeviceInfo>& devices, const Q
         cycle();
     settle();
     const long long heap0 = heapInUse();
-    const long rss0 = statusKiB("VmRSS");
+    const long rss0 = procself::statusKiB("VmRSS");
     for (int i = 0; i < openings; ++i)
         cycle();
     settle();
-    return {double(heapInUse() - heap0) / openings, double(statusKiB("VmRSS") - rss0) / openings};
+    return {double(heapInUse() - heap0) / openings,
+            double(procself::statusKiB("VmRSS") - rss0) / openings};
 }
 
 } // namespace
@@ -166,11 +147,11 @@ int main(int argc, char** argv) {
     }
     simpelzo::TerminalRunner runner(raw);
 
-    const int threadsBefore = threads();
+    const int threadsBefore = procself::threads();
     const QString file = QString::fromStdString(tone);
     const Figures baseline = measure(kStubs, devices, file, openings);
     const Figures library = measure(PelzoApi::library(), devices, file, openings);
-    const int added = threads() - threadsBefore;
+    const int added = procself::threads() - threadsBefore;
 
     const double extra = library.heapPerOpening - baseline.heapPerOpening;
     std::printf("bench_reopen: %d openings each after a warm-up of 20\n", openings);

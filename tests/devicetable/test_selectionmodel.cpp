@@ -200,11 +200,11 @@ TEST_F(SelectionModelTest, SharedIdUpdatesTheFirstRowAndRefreshesTimeOnAll) {
     EXPECT_EQ(model->index(2, 11).data().toString(), "(empty)");
 }
 
-TEST_F(SelectionModelTest, ViewSetUpIsSingleRowSelectionWithStretchColumns) {
+TEST_F(SelectionModelTest, ShownInAViewWithSingleRowSelectionAndStretchColumns) {
     make({device("A")});
     QTableView view;
-    view.setModel(model.get());
-    DeviceSelectionModel::setUpView(&view);
+    model->showIn(&view);
+    EXPECT_EQ(view.model(), model.get());
     EXPECT_EQ(view.selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(view.selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_FALSE(view.isSortingEnabled());

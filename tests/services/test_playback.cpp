@@ -9,6 +9,7 @@
 #include "boxanswerer.h"
 #include "netns.h"
 #include "pelzo_terminal.h"
+#include "proc_self.h"
 
 #include "devicetable/selectionmodel.h"
 #include "services/playlocalmusicdlg.h"
@@ -23,7 +24,6 @@
 #include <opus/opus.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -74,16 +74,6 @@ DeviceInfo device(int n) {
     return d;
 }
 
-int entries(const char* dir) {
-    int n = 0;
-    if (DIR* d = opendir(dir)) {
-        while (dirent* e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
 // GET path from the SDK's REST view; the body, or empty.
 std::string restView() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -103,21 +93,6 @@ std::string restView() {
     close(fd);
     const size_t body = in.find("\r\n\r\n");
     return body == std::string::npos ? std::string() : in.substr(body + 4);
-}
-
-// How many descriptors of this process have `path` open.
-int openCopies(const std::string& path) {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(d)) {
-            char target[4096] = {};
-            const std::string link = std::string("/proc/self/fd/") + e->d_name;
-            const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-            n += len > 0 && path == std::string(target, size_t(len));
-        }
-        closedir(d);
-    }
-    return n;
 }
 
 size_t count(const std::vector<std::string>& calls, const std::string& prefix) {
@@ -290,7 +265,7 @@ TEST_F(PlaybackTest, StartingAgainDestroysTheEarlierSource) {
     choose(*dialog, toneFile());
     dialog->startPlay();
     ASSERT_NE(dialog->playback().source(), nullptr);
-    ASSERT_EQ(openCopies(toneFile()), 1); // the source reads the file as it plays
+    ASSERT_EQ(procself::openCopies(toneFile()), 1); // the source reads the file as it plays
     recording::take();
     dialog->startPlay();
     const std::vector<std::string> calls = recording::take();
@@ -298,7 +273,7 @@ TEST_F(PlaybackTest, StartingAgainDestroysTheEarlierSource) {
     EXPECT_EQ(calls[0], "src_destroy(src1)");
     EXPECT_EQ(calls[1].substr(0, 15), "src_create() = ");
     // The library holds the file open once, for the latest source only.
-    EXPECT_EQ(openCopies(toneFile()), 1);
+    EXPECT_EQ(procself::openCopies(toneFile()), 1);
     for (auto& t : terminals)
         ASSERT_TRUE(t->waitFor(
             [](const simpelzo::TerminalState& s) { return s.audioPackets >= 10; }, 20000));
@@ -409,14 +384,14 @@ TEST_F(PlaybackTest, TenOpeningsLeaveOneWorkerAndNothingBehind) {
     ASSERT_EQ(pelzo_start_rest_server("127.0.0.1", kRestPort), 0);
     // The view answers on the worker after the deferred deletions of earlier passes.
     ASSERT_EQ(restView(), R"({"code":200,"message":"","data":[]})");
-    const int threads = entries("/proc/self/task");
-    const int descriptors = entries("/proc/self/fd");
+    const int threads = procself::threads();
+    const int descriptors = procself::descriptors();
     for (int i = 1; i < 10; ++i) {
         cycle();
         EXPECT_EQ(restView(), R"({"code":200,"message":"","data":[]})") << "opening " << i + 1;
     }
-    EXPECT_EQ(entries("/proc/self/task"), threads);
-    EXPECT_EQ(entries("/proc/self/fd"), descriptors);
+    EXPECT_EQ(procself::threads(), threads);
+    EXPECT_EQ(procself::descriptors(), descriptors);
     EXPECT_EQ(count(recording::take(), "init() = 0"), 10u);
 }
 

@@ -176,7 +176,8 @@ void DeviceSelectionModel::updateDeviceColumnValue(const QString& id, const QStr
     }
 }
 
-void DeviceSelectionModel::setUpView(QTableView* view) {
+void DeviceSelectionModel::showIn(QTableView* view) {
+    view->setModel(this);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSortingEnabled(false);

@@ -56,8 +56,7 @@ void DeviceTtsPlayDlg::buildWindow() {
     layout->addWidget(heading);
 
     view_ = new QTableView(this);
-    view_->setModel(selectionModel_);
-    DeviceSelectionModel::setUpView(view_);
+    selectionModel_->showIn(view_);
     layout->addWidget(view_);
 
     auto* prompt =

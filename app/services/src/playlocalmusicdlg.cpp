@@ -64,8 +64,7 @@ void PlayLocalMusicDlg::buildWindow() {
     layout->addWidget(heading);
 
     view_ = new QTableView(this);
-    view_->setModel(selectionModel_);
-    DeviceSelectionModel::setUpView(view_);
+    selectionModel_->showIn(view_);
     layout->addWidget(view_);
 
     fileLabel_ = new QLabel(this);

@@ -48,9 +48,9 @@ public:
     // Time source of the TIME refresh; tests pin it.
     void setClock(Clock clock);
 
-    // What every dialog does with its view of this model: single selection of whole
-    // rows, no sorting, stretch sections for the wide columns, the others fitted.
-    static void setUpView(QTableView* view);
+    // Shows this model in a dialog's view as every dialog does: single selection of
+    // whole rows, no sorting, stretch sections for the wide columns, the others fitted.
+    void showIn(QTableView* view);
 
 signals:
     // Connected by the dialogs to their onCompleted; the model never emits it itself.
