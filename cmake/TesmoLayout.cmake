@@ -10,3 +10,13 @@ function(tesmo_add_child_directories)
     endif()
   endforeach()
 endfunction()
+
+# tesmo_requires_app(): the first line of a folder under tests/, bench/ or tools/ whose
+# targets need Qt or the program's libraries; without the program
+# (TESMO_BUILD_APP=OFF) the rest of that folder is skipped. A macro, so its return()
+# leaves the calling CMakeLists.txt.
+macro(tesmo_requires_app)
+  if(NOT TESMO_BUILD_APP)
+    return()
+  endif()
+endmacro()

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, test and run.
-# Safe to run again: it only installs what is missing and says what that is.
+# Installs the Debian packages the project needs to build, run and test it; with
+# --bench also the peers that only the benchmarks use (scripts/bench.sh asks for them).
+# Safe to run again: it only installs what is missing and says what that is. It
+# installs packages and does nothing else to the machine: no service is started,
+# stopped, enabled or disabled by it.
+# Usage: scripts/setup.sh [--bench]
 set -euo pipefail
 
 packages=(
@@ -14,10 +18,26 @@ packages=(
   rapidjson-dev libhttp-parser-dev
   # test and benchmark frameworks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # test peers and tools
-  curl ffmpeg sox xvfb xauth fonts-noto-cjk iproute2 wrk nginx-light
-  python3 tar
+  # test peers and tools: HTTP client, audio fixtures, network namespaces, update
+  # bundles, the translation filler; a virtual display and CJK fonts for scripts/run.sh
+  curl ffmpeg sox iproute2 tar python3 xvfb xauth fonts-noto-cjk
+  # Debian packages (scripts/package.sh, tests/package): dpkg-shlibdeps computes their
+  # dependencies (CPack needs file for it), lintian checks them
+  dpkg-dev file lintian
 )
+bench_packages=(
+  # bench_kohttp: wrk drives the servers, a private nginx is its baseline
+  wrk nginx-light
+)
+
+case "${1:-}" in
+  --bench) packages+=("${bench_packages[@]}") ;;
+  "") ;;
+  *)
+    echo "usage: scripts/setup.sh [--bench]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -37,10 +57,19 @@ if [ "$(id -u)" -ne 0 ]; then
 else
   SUDO=
 fi
+
+# Some packages (nginx-light) start a system service when installed. Debian's
+# maintainer scripts ask /usr/sbin/policy-rc.d first; while this script installs, one
+# that refuses every start is in place, unless the machine already has its own.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  trap '$SUDO rm -f "$policy"' EXIT
+  printf '#!/bin/sh\n# Written by tesmo scripts/setup.sh while it installs packages.\nexit 101\n' |
+    $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+fi
+
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-# nginx-light starts a system service on install; the benchmarks start their own.
-if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-$SUDO pkill -x nginx 2>/dev/null || true
 echo "setup: done"

@@ -1,6 +1,8 @@
 // CPU cost per stream-second of the file-playback encoding path (FileAudioReader feeding
 // PelzoAudioEncoder, which groups and assembles packets) against a plain loop that decodes
 // the same file with FFmpeg and encodes it with libopus. Prints path / baseline.
+#include "bench_result.h"
+
 #include "pelzo-sdk/pelzo-audio.h"
 #include "vo_pelzo_sdk_core/audio_reader.h"
 
@@ -160,6 +162,11 @@ int main(int argc, char** argv) {
         std::printf("cpu ms per stream-second: sdk path %.3f, plain loop %.3f\n", sdk / kSeconds,
                     base / kSeconds);
         std::printf("ratio sdk/plain: %.3fx (goal <= 1.15x)\n", sdk / base);
+        bench::atMost("cpu per stream-second, reader + encoder / plain FFmpeg + libopus",
+                      sdk / base, 1.15);
+    } else {
+        bench::unavailable("cpu per stream-second, reader + encoder / plain FFmpeg + libopus",
+                           bench::Goal::AtMost, 1.15);
     }
     std::filesystem::remove_all(dir);
     return 0;

@@ -13,6 +13,8 @@
 // Usage: bench_stream [--seconds N] [--repeat R] [--only NAME]
 //   N seconds per run (default 5); R alternating plain/SDK pairs per case, median ratio;
 //   NAME one case: 1, 10, 100, 1000 or 20ctx.
+#include "bench_result.h"
+
 #include "pelzo-sdk/pelzo-audio.h"
 #include "pelzo-sdk/pelzo-wire.h"
 #include "vo_pelzo_sdk_core/audio_reader.h"
@@ -552,6 +554,10 @@ int main(int argc, char** argv) {
         std::sort(ratios.begin(), ratios.end());
         std::printf("  median ratio of %d: %.3fx (goal <= 1.15x)\n", repeat,
                     ratios[ratios.size() / 2]);
+        bench::atMost(std::string("sender cpu per stream-second, sdk / plain loop, ") +
+                          std::to_string(c.streams) + " context(s) x " +
+                          std::to_string(c.perStream) + " terminal(s)",
+                      ratios[ratios.size() / 2], 1.15);
     }
     getloadavg(load, 3);
     std::printf("load average at the end %.2f %.2f %.2f\n", load[0], load[1], load[2]);

@@ -2,6 +2,8 @@
 // both driven by the same wrk command in the same run. nginx is started from
 // a temporary configuration (one worker, no access log, loopback only) that
 // answers the same body; its figures are the baseline of the ratio.
+#include "bench_result.h"
+
 #include <kohttp/loop/http_server.h>
 
 #include <atomic>
@@ -182,11 +184,16 @@ int main(int argc, char** argv) {
                 lumoFig.p99Ms);
     if (!haveNginx || nginxFig.requestsPerSec <= 0) {
         std::printf("nginx baseline unavailable\n");
+        bench::unavailable("requests/s, kohttp on lumo / nginx");
+        bench::unavailable("p99 latency, kohttp on lumo / nginx");
         return 1;
     }
     std::printf("nginx baseline: %10.0f req/s  p99 %.3f ms\n", nginxFig.requestsPerSec,
                 nginxFig.p99Ms);
     std::printf("ratio (kohttp / nginx): %.2fx requests/s, %.2fx p99\n",
                 lumoFig.requestsPerSec / nginxFig.requestsPerSec, lumoFig.p99Ms / nginxFig.p99Ms);
+    bench::result("requests/s, kohttp on lumo / nginx",
+                  lumoFig.requestsPerSec / nginxFig.requestsPerSec);
+    bench::result("p99 latency, kohttp on lumo / nginx", lumoFig.p99Ms / nginxFig.p99Ms);
     return 0;
 }

@@ -2,6 +2,8 @@
 // the baseline measured in the same run.
 #pragma once
 
+#include "bench_result.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -27,6 +29,7 @@ public:
         const double m = find(measured), b = find(baseline);
         if (m > 0 && b > 0)
             std::printf("ratio %-46s %6.2fx (goal <= %.1fx)\n", what.c_str(), m / b, goal);
+        bench::atMost(what, m > 0 && b > 0 ? m / b : NAN, goal);
     }
 
 private:

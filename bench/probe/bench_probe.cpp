@@ -3,6 +3,8 @@
 // Prints the time until the last reply as a ratio to the bare time-out (goal: at most
 // 1.1x), and the resident memory before and after the probes: it must level off after
 // the first, since nothing of a finished probe is kept.
+#include "bench_result.h"
+
 #include "devicelink/addressprobe.h"
 #include "devicelink/ifacedlg.h"
 #include "netns.h"
@@ -130,6 +132,8 @@ int main(int argc, char** argv) {
     const qint64 slower = std::max(first.ms, second.ms);
     std::printf("ratio to the bare %d ms time-out: %.3fx (goal <= 1.1x)\n", requestTimeoutMs(),
                 double(slower) / requestTimeoutMs());
+    bench::atMost("probe of a /24, last reply / bare request time-out",
+                  double(slower) / requestTimeoutMs(), 1.1);
     std::printf("RSS: before %ld KiB, after probe 1 %ld KiB, after probe 2 %ld KiB, after %d "
                 "more %ld KiB (%+.1f KiB per run after the first), peak %ld KiB\n",
                 rssBefore, rssFirst, rssSecond, extraRuns, rssExtra,

@@ -2,6 +2,8 @@
 // variable handshake between two threads (the floor any thread hand-over pays) and
 // against the loopback TCP hop the pipe rides on; and the rate at which posted frames
 // are taken and streamed to ten terminals.
+#include "bench_result.h"
+
 #include "sdk_test_support.h"
 
 #include "pelzo/pelzo_sdk.h"
@@ -193,5 +195,10 @@ int main() {
     std::printf("posted frames (1920 bytes, 10 terminals) %10.0f frames/s (goal >= 10000)\n",
                 kFrames / seconds);
     std::printf("ratio posted rate / goal %6.2fx\n", kFrames / seconds / 10000.0);
+    bench::atMost("waited call p50 / bare handshake", waited.p50 / bare.p50, 1.5);
+    bench::atMost("waited call p99 / bare handshake", waited.p99 / bare.p99, 1.5);
+    bench::result("waited call p50 / loopback TCP hop", waited.p50 / hop.p50);
+    bench::atLeast("posted frames/s to 10 terminals / 10000 frames/s", kFrames / seconds / 10000.0,
+                   1);
     return 0;
 }

@@ -1,16 +1,16 @@
-// The library as a user receives it: installed into a temporary prefix, found through
-// pkg-config and the CMake package, with nothing but pelzo_ symbols exported. The
+// The library as a user receives it: installed into a temporary prefix (the run-time
+// component and the development component, as the two Debian packages split it), found
+// through pkg-config and the CMake package, with nothing but pelzo_ symbols exported. The
 // player tool is built from its C source against the installed copy and streams a file
 // to a simulated terminal.
 #include "sdk_test_support.h"
 
 #include "audio_fixtures.h"
+#include "command.h"
 #include "pelzo_terminal.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,28 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using command::env;
+using command::run;
+
 const bool gPrivateNetwork = netns::enterLoopbackOnly();
-
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// Runs a shell command; returns its exit status and standard output (and error).
-int run(const std::string& command, std::string* output = nullptr) {
-    std::string out;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buf[4096];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    const int status = ::pclose(pipe);
-    if (output)
-        *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class SdkInstall : public ::testing::Test {
 protected:
@@ -49,10 +31,11 @@ protected:
         dir_ = new audio_fixtures::TempDir;
         prefix_ = dir_->file("prefix");
         std::string out;
-        installStatus_ = run("cmake --install '" + env("TESMO_BINARY_DIR") +
-                                 "' --component sdk --prefix '" + prefix_ + "'",
-                             &out);
-        installLog_ = out;
+        installStatus_ = 0;
+        for (const char* component : {"sdk", "sdk-dev"}) {
+            installStatus_ |= run(install(component, prefix_), &out);
+            installLog_ += out;
+        }
     }
     static void TearDownTestSuite() {
         delete dir_;
@@ -60,11 +43,13 @@ protected:
     }
     void SetUp() override { ASSERT_EQ(installStatus_, 0) << installLog_; }
 
-    static std::string libDir() {
-        for (const char* d : {"lib", "lib64"})
-            if (fs::exists(fs::path(prefix_) / d / "pkgconfig" / "voPelzoSdk.pc"))
-                return (fs::path(prefix_) / d).string();
-        return (fs::path(prefix_) / "lib").string();
+    static std::string install(const std::string& component, const std::string& prefix) {
+        return "cmake --install '" + env("TESMO_BINARY_DIR") + "' --component " + component +
+               " --prefix '" + prefix + "'";
+    }
+    // The configured library directory (multiarch on Debian: lib/x86_64-linux-gnu).
+    static std::string libDir(const std::string& prefix = prefix_) {
+        return (fs::path(prefix) / INSTALL_LIBDIR).string();
     }
 
     static audio_fixtures::TempDir* dir_;
@@ -89,6 +74,16 @@ TEST_F(SdkInstall, InstallsHeaderLibraryAndPackageFiles) {
         EXPECT_TRUE(fs::exists(p)) << p;
     // Nothing of the internals is installed.
     EXPECT_FALSE(fs::exists(fs::path(prefix_) / "include/vo_pelzo_sdk_core"));
+
+    // The run-time component alone: the library a program loads, nothing to build with.
+    const std::string runtime = dir_->file("runtime");
+    std::string out;
+    ASSERT_EQ(run(install("sdk", runtime), &out), 0) << out;
+    EXPECT_TRUE(fs::exists(fs::path(libDir(runtime)) / "libvoPelzoSdk.so.1"));
+    for (const fs::path& p :
+         {fs::path(runtime) / "include", fs::path(libDir(runtime)) / "libvoPelzoSdk.so",
+          fs::path(libDir(runtime)) / "pkgconfig", fs::path(libDir(runtime)) / "cmake"})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(p))) << p;
 
     std::string soname;
     ASSERT_EQ(

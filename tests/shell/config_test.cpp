@@ -1,5 +1,6 @@
 #include "shell/app_settings.h"
 #include "shell/language.h"
+#include "shell/layout.h"
 #include "shell/mainwindow.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QSet>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <QXmlStreamReader>
 
@@ -123,6 +125,55 @@ TEST(Translations, SwitchCyclesAndAFailedLoadKeepsTheInstalledLanguage) {
     EXPECT_EQ(qtCancel(), QString::fromUtf8("取消"));
     EXPECT_EQ(retranslated, 4);
     QCoreApplication::removeTranslator(&translator);
+}
+
+// The program looks for its translations beside the executable, then in the installed
+// tree that executable belongs to (bin/../share/tesmo-man/translations), so a build
+// tree, an unpacked folder and an installed package all find them.
+TEST(Translations, FoundBesideTheExecutableFirstThenInTheInstalledTree) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString bin = root.path() + "/usr/bin";
+    const QString installed = root.path() + "/usr/share/tesmo-man/translations";
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString zh = tesmo::translationFile("zh");
+    const auto title = [](QTranslator& t) {
+        return t.translate("MainWindow", "AoIP device manager");
+    };
+
+    EXPECT_EQ(tesmo::layout::translationDirs(bin), QStringList({bin, installed}));
+    EXPECT_FALSE(tesmo::layout::isInstalled(bin));
+    EXPECT_EQ(tesmo::layout::logsDir(bin), bin + "/logs");
+    {
+        QTranslator translator;
+        tesmo::LanguageSwitcher switcher(&translator, tesmo::layout::translationDirs(bin));
+        EXPECT_FALSE(switcher.load(zh));
+    }
+
+    // Installed: only the data directory has the files; logs leave the bin folder.
+    ASSERT_TRUE(QDir().mkpath(installed));
+    ASSERT_TRUE(QFile::copy(qmDir() + "/" + zh, installed + "/" + zh));
+    EXPECT_TRUE(tesmo::layout::isInstalled(bin));
+    EXPECT_EQ(tesmo::layout::logsDir(bin), QString());
+    {
+        QTranslator translator;
+        tesmo::LanguageSwitcher switcher(&translator, tesmo::layout::translationDirs(bin));
+        ASSERT_TRUE(switcher.load(zh));
+        EXPECT_EQ(title(translator), QString::fromUtf8("AoIP设备管理器"));
+        QCoreApplication::removeTranslator(&translator);
+    }
+
+    // A file beside the executable wins (here the English texts under the Chinese name).
+    ASSERT_TRUE(QFile::copy(qmDir() + "/" + tesmo::translationFile("en"), bin + "/" + zh));
+    {
+        QTranslator translator;
+        tesmo::LanguageSwitcher switcher(&translator, tesmo::layout::translationDirs(bin));
+        ASSERT_TRUE(switcher.load(zh));
+        EXPECT_EQ(title(translator), "AoIP device manager");
+        // A file neither folder has is refused.
+        EXPECT_FALSE(switcher.load(tesmo::translationFile("kr")));
+        QCoreApplication::removeTranslator(&translator);
+    }
 }
 
 namespace {

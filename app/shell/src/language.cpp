@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -25,10 +27,11 @@ QString qtTranslationFile(const QString& lang) {
     return QString();
 }
 
-LanguageSwitcher::LanguageSwitcher(QTranslator* translator, QString directory, QObject* parent)
+LanguageSwitcher::LanguageSwitcher(QTranslator* translator, QStringList directories,
+                                   QObject* parent)
     : QObject(parent), translator_(translator), qtTranslator_(new QTranslator(this)),
       qtDirectory_(QLibraryInfo::location(QLibraryInfo::TranslationsPath)),
-      directory_(std::move(directory)) {}
+      directories_(std::move(directories)) {}
 
 bool LanguageSwitcher::loadQtTexts(const QString& lang) {
     QCoreApplication::removeTranslator(qtTranslator_);
@@ -43,11 +46,22 @@ bool LanguageSwitcher::load(const QString& fileName) {
     // QTranslator::load empties the translator before it looks at the file, so
     // a failed switch must not touch the installed one.
     QTranslator probe;
-    if (fileName.isEmpty() || !probe.load(fileName, directory_)) {
+    QString found;
+    if (!fileName.isEmpty()) {
+        for (const QString& dir : directories_) {
+            // Only the exact name counts: load() would also try name stems and
+            // suffixes, and a near name in an earlier folder must not win.
+            if (QFileInfo(QDir(dir).filePath(fileName)).isFile() && probe.load(fileName, dir)) {
+                found = dir;
+                break;
+            }
+        }
+    }
+    if (found.isEmpty()) {
         qInfo().noquote() << fileName << "failed to load";
         return false;
     }
-    translator_->load(fileName, directory_);
+    translator_->load(fileName, found);
     qInfo().noquote() << fileName << "loaded";
     QCoreApplication::installTranslator(translator_);
     return true;

@@ -1,6 +1,7 @@
 #include "shell/service_controller.h"
 
 #include "platform.h"
+#include "shell/layout.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,8 +54,9 @@ LogService::LogService(Config config) : config_(std::move(config)) {
 LogService::~LogService() = default;
 
 LogService& LogService::instance() {
-    static LogService service(
-        Config{platform::executableDir() + QStringLiteral("/logs"), QString(), {}});
+    // An installed program logs into the user's data folder (the fallback), never into
+    // the system's bin folder, even when run as root.
+    static LogService service(Config{layout::logsDir(platform::executableDir()), QString(), {}});
     return service;
 }
 

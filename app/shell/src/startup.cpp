@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "shell/app_settings.h"
 #include "shell/language.h"
+#include "shell/layout.h"
 #include "shell/mainwindow.h"
 #include "shell/service_controller.h"
 #include "shell/single_application.h"
@@ -81,7 +82,7 @@ int runProgram(int argc, char** argv) {
 
     initResources();
     QTranslator translator;
-    LanguageSwitcher languages(&translator, platform::executableDir());
+    LanguageSwitcher languages(&translator, layout::translationDirs(platform::executableDir()));
     if (languages.load(translationFile(QStringLiteral("zh"))))
         languages.loadQtTexts(QStringLiteral("zh"));
 

@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -16,14 +17,19 @@ QString translationFile(const QString& lang);
 // Qt's translation directory: "qtbase_zh_CN", "qtbase_ko"; "" for English and others.
 QString qtTranslationFile(const QString& lang);
 
-// Loads translation files from one directory into one translator and installs it.
+// Loads translation files into one translator and installs it. The file is taken from
+// the first of the directories that has it (layout::translationDirs gives the program's).
 class LanguageSwitcher : public QObject {
     Q_OBJECT
 public:
-    LanguageSwitcher(QTranslator* translator, QString directory, QObject* parent = nullptr);
+    LanguageSwitcher(QTranslator* translator, QStringList directories, QObject* parent = nullptr);
+    // One directory only (tests, tools run from the build tree).
+    LanguageSwitcher(QTranslator* translator, const QString& directory, QObject* parent = nullptr)
+        : LanguageSwitcher(translator, QStringList{directory}, parent) {}
 
-    // Loads fileName from the directory; logs "<name> loaded" and installs the
-    // translator, or logs "<name> failed to load" and keeps what was installed.
+    // Loads fileName from the first directory that has it; logs "<name> loaded" and
+    // installs the translator, or logs "<name> failed to load" and keeps what was
+    // installed.
     bool load(const QString& fileName);
     // Called after every switch so the window re-applies its texts.
     void setRetranslate(std::function<void()> retranslate) {
@@ -42,7 +48,7 @@ private:
     QTranslator* translator_;
     QTranslator* qtTranslator_;
     QString qtDirectory_;
-    QString directory_;
+    QStringList directories_;
     std::function<void()> retranslate_;
 };
 

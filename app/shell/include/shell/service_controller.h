@@ -29,9 +29,10 @@ public:
     using Clock = std::function<QDateTime()>;
 
     struct Config {
-        // Directory of the daily files, normally "logs" beside the executable.
+        // Directory of the daily files, normally "logs" beside the executable; empty
+        // for an installed program (layout::logsDir).
         QString logsDir;
-        // Used when logsDir cannot be created or written (an installed program);
+        // Used when logsDir is empty or cannot be created or written;
         // empty means "the user's data directory + /logs", looked up when needed.
         QString fallbackDir;
         Clock clock;
