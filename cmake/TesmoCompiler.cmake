@@ -20,6 +20,21 @@ if(TESMO_ASAN)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     add_compile_options(-Wno-maybe-uninitialized)
   endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # clang links its static runtime into programs only, which leaves the SDK library
+    # (and a C program using it) without the runtime's C++ parts. Everything shares the
+    # runtime's shared build instead, found through the run path.
+    execute_process(
+      COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libclang_rt.asan-${CMAKE_SYSTEM_PROCESSOR}.so
+      OUTPUT_VARIABLE TESMO_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(TESMO_ASAN_RUNTIME_DIR ${TESMO_ASAN_RUNTIME} DIRECTORY)
+    add_link_options(-shared-libasan "LINKER:-rpath,${TESMO_ASAN_RUNTIME_DIR}")
+    # The same for programs built outside the tree against this build's library.
+    set(TESMO_SANITIZER_LINK_FLAGS "-shared-libasan -Wl,-rpath,${TESMO_ASAN_RUNTIME_DIR}")
+    # Third-party code with a known report, excluded from that one check only.
+    add_compile_options(
+      -fsanitize-ignorelist=${CMAKE_CURRENT_LIST_DIR}/../tests/support/sanitizers/ubsan.ignorelist)
+  endif()
 endif()
 if(TESMO_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)

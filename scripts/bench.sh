@@ -29,7 +29,8 @@ fi
 # Peers only the benchmarks use are installed when a chosen benchmark needs them.
 have_http_peers() { command -v wrk >/dev/null && { command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; }; }
 for b in "${programs[@]}"; do
-  if [ "$(basename "$b")" = bench_kohttp ] && ! have_http_peers; then
+  case "$(basename "$b")" in bench_kohttp | bench_kohttp_qt) http=yes ;; *) http=no ;; esac
+  if [ $http = yes ] && ! have_http_peers; then
     bash "$top/scripts/setup.sh" --bench || echo "bench: could not install wrk and nginx-light"
   fi
 done

@@ -4,10 +4,18 @@
 # any sanitizer report shows up in a test's output, including reports from
 # helper processes the tests start, whose exit codes the tests may not look at.
 # Usage: scripts/sanitize.sh [asan|tsan|all] [extra ctest arguments...]
+# The compilers come from CC and CXX as usual: CC=clang CXX=clang++ builds the trees with
+# clang into build/asan-clang and build/tsan-clang, beside the GCC ones.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 which=${1:-all}
 shift || true
+
+# A tree keeps the compiler it was first configured with, so each compiler gets its own.
+suffix=
+case "$(basename "${CXX:-c++}")" in
+clang++*) suffix=-clang ;;
+esac
 
 case "$which" in
 asan) trees=(asan) ;;
@@ -23,8 +31,11 @@ esac
 reports='ERROR: AddressSanitizer|ERROR: LeakSanitizer|WARNING: ThreadSanitizer|ThreadSanitizer: reported|ThreadSanitizer:DEADLYSIGNAL|AddressSanitizer:DEADLYSIGNAL|runtime error:'
 
 failed=()
-for tree in "${trees[@]}"; do
-  option=TESMO_$(echo "$tree" | tr '[:lower:]' '[:upper:]')
+built=()
+for kind in "${trees[@]}"; do
+  option=TESMO_$(echo "$kind" | tr '[:lower:]' '[:upper:]')
+  tree=$kind$suffix
+  built+=("$tree")
   bash "$top/scripts/build.sh" "$tree" "-D$option=ON" -DTESMO_BUILD_BENCH=OFF
   log="$top/build/$tree/sanitize.log"
   echo "sanitize: running the $tree tests (full output in $log)"
@@ -46,4 +57,4 @@ if [ ${#failed[@]} -ne 0 ]; then
   echo "sanitize: FAILED: ${failed[*]} (see build/<tree>/sanitize.log)"
   exit 1
 fi
-echo "sanitize: ${trees[*]} clean"
+echo "sanitize: ${built[*]} clean"

@@ -21,12 +21,14 @@ packages=(
   # test peers and tools: HTTP client, audio fixtures, network namespaces, update
   # bundles, the translation filler; a virtual display and CJK fonts for scripts/run.sh
   curl ffmpeg sox iproute2 tar python3 xvfb xauth fonts-noto-cjk
+  # a throw-away certificate for the TLS test of the Qt HTTP server
+  openssl
   # Debian packages (scripts/package.sh, tests/package): dpkg-shlibdeps computes their
   # dependencies (CPack needs file for it), lintian checks them
   dpkg-dev file lintian
 )
 bench_packages=(
-  # bench_kohttp: wrk drives the servers, a private nginx is its baseline
+  # bench_kohttp, bench_kohttp_qt: wrk drives the servers, a private nginx is their baseline
   wrk nginx-light
 )
 

@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <memory>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace audio_fixtures;
 
@@ -179,6 +186,64 @@ TEST_F(AudioReaderTest, WatchdogAbortsSlowOpen) {
     ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(reader.failed());
     EXPECT_NE(out.find("ffmpeg operation timeout"), std::string::npos);
+}
+
+// A FIFO without a writer or a terminal blocks open(2) or read(2) for as long as nobody
+// writes, and the watchdog cannot interrupt a system call: such files are refused before
+// FFmpeg sees them, at once, whatever form the name has. A regular file behind a link
+// still plays.
+TEST_F(AudioReaderTest, SpecialFilesAreRefusedWithoutBlocking) {
+    const std::string fifo = dir.file("fifo.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string terminal = ::ptsname(master);
+    const std::string wav = dir.file("in.wav");
+    ASSERT_TRUE(writeSineWav(wav, 48000, 1, 0.2, 440));
+    const std::string link = dir.file("link.wav");
+    ASSERT_EQ(::symlink(wav.c_str(), link.c_str()), 0);
+
+    // What releases a reader stuck on the file, so a fault fails instead of hanging.
+    auto releaseFifo = [&] { ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); };
+    auto releaseTerminal = [&] {
+        const ssize_t n = ::write(master, "\x04", 1); // end of file for a terminal
+        (void)n;
+    };
+    struct Case {
+        const char* what;
+        std::string name;
+        std::function<void()> release;
+        bool plays;
+    };
+    const Case cases[] = {
+        {"FIFO", fifo, releaseFifo, false},
+        {"FIFO as a file: URL", "file:" + fifo, releaseFifo, false},
+        {"terminal", terminal, releaseTerminal, false},
+        {"/dev/zero", "/dev/zero", [] {}, false},
+        {"folder", dir.file(""), [] {}, false},
+        {"link to a WAV file", link, [] {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::testing::internal::CaptureStderr();
+        auto opening = std::async(std::launch::async,
+                                  [&] { return std::make_unique<FileAudioReader>(c.name, 48000); });
+        const bool prompt = opening.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        while (opening.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+            c.release();
+        std::unique_ptr<FileAudioReader> reader = opening.get();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(prompt) << "opening blocked";
+        EXPECT_EQ(reader->failed(), !c.plays);
+        if (c.plays) {
+            EXPECT_EQ(decodeAll(*reader).frames, 10);
+        } else {
+            EXPECT_NE(err.find("not a regular file: " + c.name), std::string::npos) << err;
+        }
+    }
+    ::close(master);
 }
 
 // Exactly at the limit the operation may still go on.

@@ -24,6 +24,28 @@ DeviceInfo filled(const DevicePacket& p, size_t typeRow = 0,
     return d;
 }
 
+// Collects the warnings about dropped datagrams while it lives.
+QStringList gDropLines;
+void collectDropLines(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+    if (type == QtWarningMsg && msg.startsWith(QStringLiteral("udp inbox full")))
+        gDropLines << msg;
+}
+struct DropLog {
+    QtMessageHandler previous;
+    DropLog() {
+        gDropLines.clear();
+        previous = qInstallMessageHandler(collectDropLines);
+    }
+    ~DropLog() { qInstallMessageHandler(previous); }
+    // The counts the lines report, summed.
+    static qint64 total() {
+        qint64 sum = 0;
+        for (const QString& line : gDropLines)
+            sum += line.section(QLatin1Char(' '), 3, 3).toLongLong();
+        return sum;
+    }
+};
+
 DeviceInfo withFeatures(const char* f) {
     DeviceInfo d;
     d.f.setBoth(QString::fromUtf8(f));
@@ -296,4 +318,66 @@ TEST_F(DiscoveryLoopback, ABurstOfRepliesIsNotLost) {
     EXPECT_EQ(model.find(QStringLiteral("1"))->notice.reported, QStringLiteral("again"));
     for (int r = 1; r < model.rowCount(); ++r)
         ASSERT_LT(model.deviceAt(r - 1)->devId.reported, model.deviceAt(r)->devId.reported);
+}
+
+// A flood larger than the inbox: the datagrams that fit are kept and handled in order,
+// the rest are read, dropped and counted, and the count is logged at most once a second.
+TEST_F(DiscoveryLoopback, AFloodBeyondTheInboxIsDroppedCountedAndLogged) {
+    if (discovery.receiveBufferSize() < 1024 * 1024)
+        GTEST_SKIP() << "the system caps the receive buffer at " << discovery.receiveBufferSize()
+                     << " bytes, too small to queue a flood";
+    qint64 now = 1'700'000'000'000;
+    discovery.setClock([&now] { return now; });
+    discovery.setInboxLimits(50, 1024 * 1024);
+    DropLog log;
+    discovery.sendScan();
+    receiveRequest();
+    auto flood = [&](int first, int count) {
+        for (int i = first; i < first + count; ++i) {
+            const QByteArray id = QByteArray::number(i).rightJustified(5, '0');
+            send(reply({{"DEV_ID", id.constData()}}));
+        }
+        // All of it is queued in the socket before the window reads any.
+        discovery.readUdpPackets();
+        EXPECT_LE(discovery.inboxSize(), 50);
+    };
+    auto handleAll = [&] {
+        for (int i = 0; i < 500 && discovery.inboxSize() > 0; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        discovery.flushPending();
+    };
+
+    flood(0, 200);
+    EXPECT_EQ(discovery.droppedDatagrams(), 150);
+    ASSERT_EQ(gDropLines.size(), 1) << "the first drop is logged at once";
+    EXPECT_TRUE(gDropLines[0].startsWith(QStringLiteral("udp inbox full: 150 datagrams dropped")))
+        << gDropLines[0].toStdString();
+    handleAll();
+    ASSERT_EQ(model.rowCount(), 50);
+    EXPECT_EQ(model.deviceAt(0)->devId.reported, QStringLiteral("00000"));
+    EXPECT_EQ(model.deviceAt(49)->devId.reported, QStringLiteral("00049"));
+
+    // Within the same second the count grows without a line; a second later the next
+    // drop brings it all.
+    flood(1000, 100);
+    EXPECT_EQ(gDropLines.size(), 1);
+    handleAll();
+    now += DeviceDiscovery::dropReportIntervalMs;
+    flood(2000, 60);
+    EXPECT_EQ(gDropLines.size(), 2);
+    EXPECT_EQ(discovery.droppedDatagrams(), 150 + 50 + 10);
+    EXPECT_EQ(DropLog::total(), discovery.droppedDatagrams());
+    handleAll();
+    EXPECT_EQ(model.rowCount(), 150);
+
+    // The byte bound holds as well: room for five replies.
+    const qint64 one = reply({{"DEV_ID", "30000"}}).marshal().size();
+    discovery.setInboxLimits(1000, 5 * one);
+    now += DeviceDiscovery::dropReportIntervalMs;
+    flood(30000, 20);
+    EXPECT_EQ(discovery.droppedDatagrams(), 210 + 15);
+    EXPECT_LE(discovery.inboxBytes(), 5 * one);
+    EXPECT_EQ(DropLog::total(), discovery.droppedDatagrams());
+    handleAll();
+    EXPECT_EQ(model.rowCount(), 155);
 }

@@ -193,6 +193,55 @@ TEST(JsonParse, NonObjectRootDecodesAndChangesNothing) {
     }
 }
 
+// Replies come from the network, and parsing must not recurse once per level: a
+// document nested deeper than any record needs is refused with its own error, at any
+// depth (a million levels took the stack down), closed or not, arrays or objects.
+TEST(JsonParse, NestingBeyondTheBoundIsRefused) {
+    constexpr int kBound = 512; // containers, the root included
+    const std::string tooDeep = "json obj nested deeper than 512 levels";
+    auto arrays = [](int levels) {
+        return "{\"code\":1,\"x\":" + std::string(levels - 1, '[') + std::string(levels - 1, ']') +
+               "}";
+    };
+    auto objects = [](int levels) {
+        std::string text = "{\"code\":1";
+        for (int i = 1; i < levels; ++i)
+            text += ",\"x\":{\"y\":0";
+        return text + std::string(levels, '}');
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* error; // null: decodes
+    };
+    const Case cases[] = {
+        {"arrays at the bound", arrays(kBound), nullptr},
+        {"objects at the bound", objects(kBound), nullptr},
+        {"arrays one past", arrays(kBound + 1), tooDeep.c_str()},
+        {"objects one past", objects(kBound + 1), tooDeep.c_str()},
+        {"a million open arrays", "{\"code\":1,\"x\":" + std::string(1000000, '['),
+         tooDeep.c_str()},
+        {"a million closed arrays", arrays(1000000), tooDeep.c_str()},
+        {"a million objects", objects(1000000), tooDeep.c_str()},
+        {"a million at the root", std::string(1000000, '['), tooDeep.c_str()},
+        {"broken below the bound", "{\"code\":1,\"x\":[[[}", "json obj has parse error"},
+    };
+    for (const Case& c : cases) {
+        Reply reply;
+        reply.code = 5;
+        std::string error;
+        const bool ok = vo::fromJson(error, reply, c.text);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(ok) << c.what << ": " << error;
+            EXPECT_EQ(reply.code, 1) << c.what;
+        } else {
+            EXPECT_FALSE(ok) << c.what;
+            EXPECT_EQ(error, c.error) << c.what;
+            EXPECT_EQ(reply.code, 5) << c.what;
+        }
+    }
+}
+
 TEST(JsonParse, InputIsCopiedAndBytesAfterANulEndTheText) {
     const std::string text("{\"code\":4}\0garbage", 18);
     Reply reply;

@@ -28,9 +28,14 @@ protected:
         HttpConnection::Hooks hooks;
         hooks.write = [this](std::string b) {
             out += b;
+            pendingOutput += b.size();
             blocks.push_back(b);
         };
         hooks.coalesceWrites = coalesce;
+        if (boundOutput) {
+            config->limits.maxPendingOutput = 100;
+            hooks.pendingOutput = [this] { return pendingOutput; };
+        }
         hooks.close = [this] { ++closes; };
         hooks.dispatch = [this](const HttpEventPtr& e) { onRequest(e); };
         hooks.wsMessage = [this](int op, std::string p) {
@@ -51,6 +56,8 @@ protected:
             empty.handle(e);
         } else if (e->path() == "/later") {
             kept = e;
+        } else if (e->path() == "/big") {
+            e->response().setBody(std::string(80, 'b'));
         } else {
             e->response().setBody("echo " + e->path());
         }
@@ -68,6 +75,8 @@ protected:
     std::string out;
     std::vector<std::string> blocks;
     bool coalesce = false;
+    bool boundOutput = false;
+    std::size_t pendingOutput = 0; // what the peer has not taken yet
     int closes = 0;
     std::vector<std::string> logs, paths, messages;
     HttpEventPtr kept;
@@ -109,6 +118,39 @@ TEST_F(Connection, LaterAnswersAreWrittenAtOnceWhenCoalescing) {
     kept.reset();
     EXPECT_EQ(blocks,
               (std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", "x"}));
+}
+
+// A peer that pipelines requests and does not read their answers: the
+// connection stops at the bound, keeps the rest, and goes on in order once
+// the peer has taken the answers.
+TEST_F(Connection, PausesWhileAnswersWaitAndResumesInOrder) {
+    boundOutput = true;
+    open(HttpConfig::manager());
+    receive("GET /big HTTP/1.1\r\n\r\nGET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(paths, std::vector<std::string>{"/big"});
+    EXPECT_TRUE(conn->isPaused());
+    receive("GET /c HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(paths.size(), 1u);
+    conn->resume(); // still over the bound: stays paused
+    EXPECT_EQ(paths.size(), 1u);
+    pendingOutput = 0;
+    conn->resume();
+    EXPECT_EQ(paths, (std::vector<std::string>{"/big", "/a", "/b", "/c"}));
+    // Their answers are over the bound again: nothing more is read until the
+    // peer takes them.
+    EXPECT_TRUE(conn->isPaused());
+    pendingOutput = 0;
+    conn->resume();
+    EXPECT_FALSE(conn->isPaused());
+    EXPECT_EQ(closes, 0);
+}
+
+TEST_F(Connection, CountsAnswersStillOwed) {
+    open(HttpConfig::manager());
+    receive("GET /later HTTP/1.1\r\n\r\nGET /a HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(conn->unanswered(), 1);
+    kept.reset();
+    EXPECT_EQ(conn->unanswered(), 0);
 }
 
 TEST_F(Connection, ExpectContinueIsAnsweredBeforeTheBody) {

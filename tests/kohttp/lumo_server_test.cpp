@@ -3,6 +3,7 @@
 // run in another thread (curl) or are polled between loop passes.
 #include <kohttp/loop/http_server.h>
 
+#include "netclient.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -10,15 +11,8 @@
 #include <lumo/logger.h>
 #include <lumo/md5.h>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <fstream>
-#include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace kohttp;
@@ -29,49 +23,9 @@ namespace {
 
 using kohttp_test::maskedFrame;
 
-// A loopback client whose socket is non-blocking, read between loop passes.
-class RawClient {
-public:
-    explicit RawClient(std::uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::fcntl(fd_, F_SETFL, O_NONBLOCK);
-    }
-    ~RawClient() { ::close(fd_); }
-    bool connected() const { return connected_; }
-    void send(const std::string& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads what has arrived; true when something new came or the peer closed.
-    bool poll() {
-        char buf[4096];
-        bool news = false;
-        for (;;) {
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n > 0) {
-                in.append(buf, static_cast<std::size_t>(n));
-                news = true;
-            } else {
-                if (n == 0 && !eof) {
-                    eof = true;
-                    news = true;
-                }
-                return news;
-            }
-        }
-    }
-    std::string in;
-    bool eof = false;
+using netclient::RawClient;
 
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
+const std::string kHost = "127.0.0.1";
 
 class LoopServer : public ::testing::Test {
 protected:
@@ -172,21 +126,7 @@ protected:
 
     // Runs a command (curl) in another thread while the loop serves it.
     std::string run(const std::string& command) {
-        auto result = std::async(std::launch::async, [command] {
-            std::string out;
-            if (FILE* p = ::popen(command.c_str(), "r")) {
-                char buf[4096];
-                std::size_t n;
-                while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-                    out.append(buf, n);
-                }
-                ::pclose(p);
-            }
-            return out;
-        });
-        pumpUntil(
-            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-        return result.get();
+        return netclient::runCommand(command, [this] { loop->processOnce(); });
     }
 
     void makeFile(std::size_t size) {
@@ -198,10 +138,7 @@ protected:
         std::ofstream(filePath, std::ios::binary) << content;
     }
 
-    static std::string body(const std::string& response) {
-        auto at = response.find("\r\n\r\n");
-        return at == std::string::npos ? std::string() : response.substr(at + 4);
-    }
+    static std::string body(const std::string& response) { return netclient::bodyOf(response); }
 
     lumo::EventLoopImpl* loop = nullptr;
     std::shared_ptr<lumo::Timer> tick;
@@ -266,7 +203,7 @@ TEST_F(LoopServer, ListenFailuresAreReported) {
 TEST_F(LoopServer, AnswerAfterThePeerLeftIsDropped) {
     start();
     {
-        RawClient client(port);
+        RawClient client(kHost, port);
         client.send("GET /held HTTP/1.1\r\n\r\n");
         ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
     }
@@ -278,7 +215,7 @@ TEST_F(LoopServer, AnswerAfterThePeerLeftIsDropped) {
 
 TEST_F(LoopServer, AnswerAfterTheServerWentIsDropped) {
     start();
-    RawClient client(port);
+    RawClient client(kHost, port);
     client.send("GET /held HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(pumpUntil([&] { return held != nullptr; }));
     server.reset();
@@ -327,7 +264,7 @@ TEST_F(LoopServer, RangesFromCurlOnTheManagerBuild) {
 
 TEST_F(LoopServer, PipelinedRequestsOnOneConnection) {
     start();
-    RawClient client(port);
+    RawClient client(kHost, port);
     ASSERT_TRUE(client.connected());
     client.send("GET /api/1/info HTTP/1.1\r\nHost: x\r\n\r\n"
                 "GET /nothing-new HTTP/1.1\r\n\r\n"
@@ -340,7 +277,7 @@ TEST_F(LoopServer, PipelinedRequestsOnOneConnection) {
 
 TEST_F(LoopServer, NonHttpBytesCloseTheConnection) {
     start();
-    RawClient client(port);
+    RawClient client(kHost, port);
     ASSERT_TRUE(client.connected());
     client.send(std::string("\x16\x03\x01\x00\xa5\x01\x00\x00", 8));
     ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
@@ -352,7 +289,7 @@ TEST_F(LoopServer, NonHttpBytesCloseTheConnection) {
 
 TEST_F(LoopServer, OversizedRequestGets413) {
     start();
-    RawClient client(port);
+    RawClient client(kHost, port);
     client.send("POST /upload HTTP/1.1\r\nContent-Length: 999999999999\r\n\r\n");
     ASSERT_TRUE(pumpUntil([&] { return client.poll(), client.eof; }));
     EXPECT_EQ(client.in, payloadTooLargeResponse());
@@ -360,7 +297,7 @@ TEST_F(LoopServer, OversizedRequestGets413) {
 
 TEST_F(LoopServer, WebSocketFramesAndHeartbeat) {
     start();
-    RawClient client(port);
+    RawClient client(kHost, port);
     client.send("GET /ws HTTP/1.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
                 "Sec-WebSocket-Version: 13\r\n\r\n");
     ASSERT_TRUE(

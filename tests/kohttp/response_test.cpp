@@ -116,6 +116,82 @@ TEST_F(FileResponse, SingleRangeCarriesContentRange) {
               std::string::npos);
 }
 
+// The manager's Qt server sends the head with the body, so a small answer is
+// one segment; the bytes are the same as in two writes.
+TEST_F(FileResponse, HeadWithBodyJoinsTheHeadToTheFirstBlock) {
+    HttpConfig oneWrite = *HttpConfig::manager();
+    oneWrite.headWithBody = true;
+    struct Case {
+        std::vector<ByteRange> ranges;
+        std::size_t blocks;
+    };
+    std::string large = makeFile("large.bin", 300000);
+    const Case cases[] = {{{{10, 19}}, 1}, {{{0, 4}, {10, 14}}, 2}, {{}, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.blocks);
+        HttpResponse one, two;
+        one.setFile(path("large.bin"), c.ranges);
+        two.setFile(path("large.bin"), c.ranges);
+        auto writes = send(oneWrite, one);
+        EXPECT_EQ(writes.size(), c.blocks);
+        EXPECT_EQ(joined(writes), joined(send(*HttpConfig::manager(), two)));
+    }
+    HttpResponse missing;
+    missing.setFile(path("missing.bin"));
+    EXPECT_EQ(send(oneWrite, missing).size(), 1u);
+    HttpResponse head;
+    head.setFile(path("large.bin"));
+    EXPECT_EQ(send(oneWrite, head, true).size(), 1u);
+}
+
+TEST(ResponseHead, HeadWithBodyIsOneWrite) {
+    HttpConfig oneWrite = *HttpConfig::manager();
+    oneWrite.headWithBody = true;
+    HttpResponse r;
+    r.setBody("hello");
+    EXPECT_EQ(send(oneWrite, r),
+              std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"});
+    HttpResponse empty;
+    EXPECT_EQ(send(oneWrite, empty),
+              std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
+    // Above the limit the body is not copied behind the head.
+    const std::string large(HttpConfig::kHeadWithBodyLimit + 1, 'x');
+    HttpResponse big;
+    big.setBody(large);
+    auto writes = send(oneWrite, big);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[1], large);
+}
+
+// The range rule on its own, as servers of in-memory content use it.
+TEST(Ranges, AppliedToASize) {
+    const std::int64_t toEnd = ByteRange::kToEnd;
+    struct Case {
+        std::vector<ByteRange> ranges;
+        int status;
+        std::vector<kohttp::ByteSlice> slices;
+        std::string contentRange;
+    };
+    const Case cases[] = {
+        {{{10, 19}}, 206, {{10, 10}}, "bytes 10-19/1000"},
+        {{{-10, 0}}, 206, {{990, 10}}, "bytes 990-999/1000"},
+        {{{990, 1000}}, 416, {}, "bytes */1000"},
+        {{{0, 4}, {10, 14}}, 206, {{0, 5}, {10, 5}}, ""},
+        {{{500, toEnd}}, 206, {{500, 500}}, "bytes 500-999/1000"},
+        {{{-1001, 0}}, 416, {}, "bytes */1000"},
+        {{{20, 10}}, 416, {}, "bytes */1000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        HttpResponse r;
+        std::vector<kohttp::ByteSlice> slices{{1, 1}};
+        EXPECT_EQ(kohttp::applyRanges(r, c.ranges, 1000, &slices), c.status == 206);
+        EXPECT_EQ(r.status(), c.status);
+        EXPECT_EQ(slices, c.slices);
+        EXPECT_EQ(r.header("content-range"), c.contentRange);
+    }
+}
+
 TEST_F(FileResponse, SuffixLongerThanSmallFileIsUnsatisfiable) {
     makeFile("small.bin", 50);
     HttpResponse r;

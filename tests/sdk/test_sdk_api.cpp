@@ -17,8 +17,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <poll.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -332,18 +334,42 @@ int connectTo(uint16_t port) {
     return fd;
 }
 
+// Restarts the SDK and finds its command port as any local program could: the one
+// loopback port this process listens on that it did not before. 0 when not found.
+uint16_t restartAndFindCommandPort() {
+    if (pelzo_deinit() != 0)
+        return 0;
+    const std::set<uint16_t> before = sdktest::loopbackListenPorts();
+    if (pelzo_init() != 0)
+        return 0;
+    std::set<uint16_t> ports = sdktest::loopbackListenPorts();
+    for (uint16_t p : before)
+        ports.erase(p);
+    return ports.size() == 1 ? *ports.begin() : 0;
+}
+
+int openDescriptors() {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+// True once the peer closed `fd` (a read would return end of file).
+bool closedByPeer(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char c = 0;
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 0;
+}
+
 // Another local program may find the command port and write to it. Whatever it sends
 // (here: the address of a live handle, where a command would be expected), nothing runs
 // and it is disconnected; the SDK's own callers are not disturbed.
 TEST_F(SdkTest, StrangerOnTheCommandPortIsDisconnected) {
-    ASSERT_EQ(pelzo_deinit(), 0);
-    const std::set<uint16_t> before = sdktest::loopbackListenPorts();
-    ASSERT_EQ(pelzo_init(), 0);
-    std::set<uint16_t> ports = sdktest::loopbackListenPorts();
-    for (uint16_t p : before)
-        ports.erase(p);
-    ASSERT_EQ(ports.size(), 1u) << "the command server's port";
-    const uint16_t port = *ports.begin();
+    const uint16_t port = restartAndFindCommandPort();
+    ASSERT_NE(port, 0) << "the command server's port";
 
     pelzo_ctx* ctx = pelzo_ctx_create();
     ASSERT_NE(ctx, nullptr);
@@ -369,6 +395,103 @@ TEST_F(SdkTest, StrangerOnTheCommandPortIsDisconnected) {
     }
     ::close(silent);
     EXPECT_TRUE(Recorder::instance().events().empty());
+    pelzo_ctx_destroy(ctx);
+}
+
+// A thousand local connections that never send the secret: the command server keeps a
+// few of them and closes the rest on arrival, so the process keeps its descriptors, and
+// the SDK's own calls go on meanwhile and afterwards.
+TEST_F(SdkTest, IdleConnectionsOnTheCommandPortDoNotPileUp) {
+    constexpr int kIdle = 1000;
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur < 3 * kIdle) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 3 * kIdle);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur < 3 * kIdle) {
+        GTEST_SKIP() << "needs " << 3 * kIdle << " descriptors, the limit is " << limit.rlim_max;
+    }
+    const uint16_t port = restartAndFindCommandPort();
+    ASSERT_NE(port, 0) << "the command server's port";
+    pelzo_ctx* ctx = pelzo_ctx_create();
+    ASSERT_NE(ctx, nullptr);
+    const int before = openDescriptors();
+
+    // In batches smaller than the listen backlog, each followed by a call: the worker
+    // accepts a batch before it runs the call, so the backlog never overflows (the
+    // kernel would then hold connections back for a second at a time).
+    std::vector<int> idle;
+    for (int i = 0; i < kIdle; ++i) {
+        const int fd = connectTo(port);
+        ASSERT_GE(fd, 0) << "connection " << i;
+        idle.push_back(fd);
+        if (i % 8 == 7) {
+            ASSERT_EQ(pelzo_ctx_set_priority(ctx, 3), 0) << "while connection " << i << " waits";
+        }
+    }
+    auto closedOnes = [&] {
+        return static_cast<int>(std::count_if(idle.begin(), idle.end(), closedByPeer));
+    };
+    // Every connection the server does not keep is closed once it has been accepted.
+    constexpr int kKeptAtMost = 32;
+    for (int guard = 0; guard < 2000 && closedOnes() < kIdle - kKeptAtMost; ++guard)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(closedOnes(), kIdle - kKeptAtMost);
+    // Our kIdle ends, the server's ends of the few it keeps, nothing else.
+    EXPECT_LE(openDescriptors() - before, kIdle + kKeptAtMost);
+    EXPECT_EQ(pelzo_ctx_set_priority(ctx, 4), 0);
+
+    for (int fd : idle)
+        ::close(fd);
+    for (int guard = 0; guard < 2000 && openDescriptors() > before; ++guard)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(openDescriptors(), before) << "the server let go of the connections it kept";
+    EXPECT_EQ(pelzo_ctx_set_priority(ctx, 5), 0);
+    pelzo_ctx_destroy(ctx);
+}
+
+// --- special files -----------------------------------------------------------------------
+
+// A FIFO without a writer would hold the worker in open(2) for good, and with it every
+// waited call and pelzo_deinit. The open fails at once instead and on_error follows; the
+// worker keeps serving calls.
+TEST_F(SdkTest, OpeningAFifoFailsWithoutBlockingTheWorker) {
+    audio_fixtures::TempDir dir;
+    const std::string fifo = dir.file("stream.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    pelzo_ctx* ctx = pelzo_ctx_create();
+    pelzo_src* src = pelzo_src_create();
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_NE(src, nullptr);
+    recordAll(src);
+
+    // Should the open block, a writer is let in after a while, so the test fails
+    // instead of hanging.
+    std::atomic<bool> returned{false};
+    std::atomic<bool> rescued{false};
+    std::thread rescue([&] {
+        for (int guard = 0; guard < 2000 && !returned.load(); ++guard)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!returned.load()) {
+            rescued.store(true);
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const int result = pelzo_src_open_url(src, fifo.c_str());
+    returned.store(true);
+    rescue.join();
+
+    EXPECT_FALSE(rescued.load()) << "the open waited for a writer";
+    EXPECT_EQ(result, 1);
+    ASSERT_TRUE(Recorder::instance().waitKind(src, "error", 1));
+    EXPECT_EQ(Recorder::instance().events().back().text, "打开失败");
+    EXPECT_EQ(Recorder::instance().countKind(src, "open"), 0);
+    EXPECT_EQ(pelzo_ctx_set_priority(ctx, 2), 0);
+    // The same source still opens a real file afterwards.
+    EXPECT_EQ(pelzo_src_open_url(src, toneFile().c_str()), 0);
+    pelzo_src_destroy(src);
     pelzo_ctx_destroy(ctx);
 }
 

@@ -115,7 +115,9 @@ TEST_F(SdkInstall, PlayerBuiltWithPkgConfigStreamsToATerminal) {
     flags.erase(flags.find_last_not_of(" \n") + 1);
     const std::string player = dir_->file("pelzo-play");
     std::string out;
-    const std::string compile = "cc -std=c11 -Wall -Wextra -Werror -pedantic " SANITIZE_FLAGS " '" +
+    const std::string compile = "'" OUTSIDE_CC
+                                "' -std=c11 -Wall -Wextra -Werror -pedantic " SANITIZE_FLAGS
+                                " " SANITIZE_LINK_FLAGS " '" +
                                 env("TESMO_SOURCE_DIR") + "/tools/pelzo-play/pelzo_play.c' " +
                                 flags + " -Wl,-rpath,'" + libDir() + "' -o '" + player + "'";
     ASSERT_EQ(run(compile, &out), 0) << compile << "\n" << out;
@@ -167,8 +169,8 @@ TEST_F(SdkInstall, CMakePackageLinksFromOutside) {
     std::string out;
     ASSERT_EQ(run("cmake -S '" + source.string() + "' -B '" + build + "' -DCMAKE_PREFIX_PATH='" +
                       prefix_ +
-                      "' -DCMAKE_CXX_FLAGS='" SANITIZE_FLAGS
-                      "' -DCMAKE_EXE_LINKER_FLAGS='" SANITIZE_FLAGS "'",
+                      "' -DCMAKE_CXX_COMPILER='" OUTSIDE_CXX "' -DCMAKE_CXX_FLAGS='" SANITIZE_FLAGS
+                      "' -DCMAKE_EXE_LINKER_FLAGS='" SANITIZE_FLAGS " " SANITIZE_LINK_FLAGS "'",
                   &out),
               0)
         << out;

@@ -135,6 +135,9 @@ DeviceDiscovery::DeviceDiscovery(DevicesModel* model, QObject* parent)
     processTimer_.setSingleShot(true);
     processTimer_.setInterval(0);
     connect(&processTimer_, &QTimer::timeout, this, [this] { processInbox(handleBudgetMs); });
+    dropReportTimer_.setSingleShot(true);
+    dropReportTimer_.setInterval(int(dropReportIntervalMs));
+    connect(&dropReportTimer_, &QTimer::timeout, this, &DeviceDiscovery::reportDrops);
     connect(socket_, &QUdpSocket::readyRead, this, &DeviceDiscovery::readUdpPackets);
     if (!socket_->bind(QHostAddress::AnyIPv4, 0,
                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
@@ -186,6 +189,11 @@ void DeviceDiscovery::setDestinationPort(quint16 port) {
 void DeviceDiscovery::setClock(Clock clock) {
     clock_ = std::move(clock);
     lastSecond_ = -1;
+}
+
+void DeviceDiscovery::setInboxLimits(int datagrams, qint64 bytes) {
+    inboxDatagrams_ = datagrams;
+    inboxByteBound_ = bytes;
 }
 
 void DeviceDiscovery::setCoalesceInterval(int ms) {
@@ -278,25 +286,59 @@ bool DeviceDiscovery::broadcastPacket(const DevicePacket& packet) {
 
 void DeviceDiscovery::readUdpPackets() {
     // Drain everything queued at once: the kernel drops what does not fit its
-    // buffer. Reading is cheap; handling is done in slices (processInbox).
+    // buffer. Reading is cheap; handling is done in slices (processInbox). What does
+    // not fit the inbox is read and dropped, and counted.
     while (socket_->hasPendingDatagrams()) {
-        const qint64 size = socket_->pendingDatagramSize();
+        const qint64 size = qMax<qint64>(socket_->pendingDatagramSize(), 0);
+        if (inboxSize() >= inboxDatagrams_ || inboxBytes_ + size > inboxByteBound_) {
+            if (socket_->readDatagram(nullptr, 0) < 0)
+                break;
+            ++dropped_;
+            ++unreportedDrops_;
+            continue;
+        }
         Received r;
-        r.bytes.resize(int(qMax<qint64>(size, 0)) + 1);
+        r.bytes.resize(int(size) + 1);
         const qint64 n = socket_->readDatagram(r.bytes.data(), r.bytes.size(), &r.sender);
         if (n < 0)
             break;
         r.bytes.resize(int(n));
+        inboxBytes_ += n;
         inbox_.push_back(std::move(r));
     }
+    reportDrops();
     processInbox(handleBudgetMs);
+}
+
+void DeviceDiscovery::reportDrops() {
+    if (unreportedDrops_ == 0)
+        return;
+    const qint64 now = clock_();
+    // A clock stepped back does not hold the next line up.
+    if (dropsReported_ && now >= lastDropReport_ && now - lastDropReport_ < dropReportIntervalMs) {
+        if (!dropReportTimer_.isActive())
+            dropReportTimer_.start();
+        return;
+    }
+    qWarning().noquote() << QStringLiteral(
+                                "udp inbox full: %1 datagrams dropped (%2 waiting to be handled, "
+                                "at most %3 datagrams or %4 bytes)")
+                                .arg(unreportedDrops_)
+                                .arg(inboxSize())
+                                .arg(inboxDatagrams_)
+                                .arg(inboxByteBound_);
+    unreportedDrops_ = 0;
+    dropsReported_ = true;
+    lastDropReport_ = now;
 }
 
 void DeviceDiscovery::processInbox(qint64 budgetMs) {
     QElapsedTimer spent;
     spent.start();
-    while (inboxNext_ < inbox_.size()) {
-        const Received r = std::move(inbox_[inboxNext_++]);
+    while (!inbox_.empty()) {
+        const Received r = std::move(inbox_.front());
+        inbox_.pop_front();
+        inboxBytes_ -= r.bytes.size();
         DevicePacket packet;
         if (!packet.unmarshal(r.bytes.constData(), r.bytes.size()))
             qWarning("unmarshal failed");
@@ -304,13 +346,11 @@ void DeviceDiscovery::processInbox(qint64 budgetMs) {
             handleReply(r.sender, packet);
         // A burst from a large fleet is handled over several passes of the event
         // loop so the window stays responsive.
-        if (budgetMs >= 0 && spent.elapsed() >= budgetMs && inboxNext_ < inbox_.size()) {
+        if (budgetMs >= 0 && spent.elapsed() >= budgetMs && !inbox_.empty()) {
             processTimer_.start();
             return;
         }
     }
-    inbox_.clear();
-    inboxNext_ = 0;
 }
 
 void DeviceDiscovery::handleReply(const QHostAddress& sender, const DevicePacket& packet) {

@@ -458,6 +458,13 @@
     </message>
 </context>
 <context>
+    <name>MemoryFileServer</name>
+    <message>
+        <source>完成更新</source>
+        <translation>업데이트 완료</translation>
+    </message>
+</context>
+<context>
     <name>PlayLocalMusicDlg</name>
     <message>
         <source>Local Music Play</source>

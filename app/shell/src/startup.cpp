@@ -10,10 +10,14 @@
 #include "shell/version.h"
 
 #include "resources/resources.h"
+#include "update/memoryfileserver.h"
+
+#include <kohttp/qt/http_server.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QHostAddress>
 #include <QTranslator>
 
 #include <cstdio>
@@ -21,6 +25,9 @@
 namespace tesmo {
 
 namespace {
+
+// Terminals fetch container payloads and runners from this port.
+constexpr quint16 kHttpPort = 18835;
 
 struct Options {
     bool version = false;
@@ -86,9 +93,15 @@ int runProgram(int argc, char** argv) {
     if (languages.load(translationFile(QStringLiteral("zh"))))
         languages.loadQtTexts(QStringLiteral("zh"));
 
-    // Local servers for terminals fetching update files: the in-memory file
-    // server ("/hello" on port 18835) and the file-transfer server (port 9208)
-    // are started here once the update subsystem provides them.
+    // Local servers for terminals fetching update files. They are declared
+    // before the window, so they go only after the event loop has ended.
+    MemoryFileServer::instance().addFile(QStringLiteral("/hello"), QStringLiteral("text/plain"),
+                                         QByteArrayLiteral("Hello, world!\n"));
+    kohttp::qt::HttpServer httpServer;
+    httpServer.route(kohttp::kMethodGet, QStringLiteral("/"), &MemoryFileServer::instance());
+    emit httpServer.d()->start(QHostAddress(QHostAddress::AnyIPv4), kHttpPort);
+    // The file-transfer server (port 9208) starts here once the update
+    // subsystem provides it.
 
     MainWindow window;
     languages.setRetranslate([&window] { window.retranslate(); });

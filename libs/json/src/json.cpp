@@ -134,6 +134,60 @@ void convert(std::string_view key, const JsonValue& v, std::string& out, bool& /
     out.assign(textOf(v));
 }
 
+// Passes a reader's events on to the document under construction and stops the parse
+// when a container would open deeper than kJsonMaxDepth.
+class DepthBoundHandler {
+public:
+    explicit DepthBoundHandler(JsonDocument& document) : document_(document) {}
+
+    bool tooDeep() const { return tooDeep_; }
+
+    bool Null() { return document_.Null(); }
+    bool Bool(bool b) { return document_.Bool(b); }
+    bool Int(int i) { return document_.Int(i); }
+    bool Uint(unsigned u) { return document_.Uint(u); }
+    bool Int64(std::int64_t i) { return document_.Int64(i); }
+    bool Uint64(std::uint64_t u) { return document_.Uint64(u); }
+    bool Double(double d) { return document_.Double(d); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool copy) {
+        return document_.RawNumber(s, n, copy);
+    }
+    bool String(const char* s, rapidjson::SizeType n, bool copy) {
+        return document_.String(s, n, copy);
+    }
+    bool Key(const char* s, rapidjson::SizeType n, bool copy) { return document_.Key(s, n, copy); }
+    bool StartObject() { return enter() && document_.StartObject(); }
+    bool EndObject(rapidjson::SizeType members) {
+        --depth_;
+        return document_.EndObject(members);
+    }
+    bool StartArray() { return enter() && document_.StartArray(); }
+    bool EndArray(rapidjson::SizeType elements) {
+        --depth_;
+        return document_.EndArray(elements);
+    }
+
+private:
+    bool enter() {
+        if (depth_ >= kJsonMaxDepth) {
+            tooDeep_ = true;
+            return false;
+        }
+        ++depth_;
+        return true;
+    }
+
+    JsonDocument& document_;
+    int depth_ = 0;
+    bool tooDeep_ = false;
+};
+
+const std::string& tooDeepText() {
+    static const std::string text =
+        "json obj nested deeper than " + std::to_string(kJsonMaxDepth) + " levels";
+    return text;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -164,7 +218,20 @@ std::string JsonEncodeVisitor::text() {
 JsonDecodeVisitor::JsonDecodeVisitor(std::string_view text)
     : text_(text), allocator_(kJsonChunkSize), document_(&allocator_) {
     // The copy is parsed in place: string values point into it instead of being copied.
-    document_.ParseInsitu<rapidjson::kParseDefaultFlags>(text_.data());
+    // The iterative parser keeps its own stack on the heap, so the call stack stays flat
+    // however deep the text nests; the handler ends the parse past the depth bound.
+    auto parse = [this](JsonDocument& document) {
+        DepthBoundHandler handler(document);
+        rapidjson::InsituStringStream stream(text_.data());
+        rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator>
+            reader;
+        constexpr unsigned flags = rapidjson::kParseDefaultFlags | rapidjson::kParseInsituFlag |
+                                   rapidjson::kParseIterativeFlag;
+        parseResult_ = reader.Parse<flags>(stream, handler);
+        tooDeep_ = handler.tooDeep();
+        return !parseResult_.IsError();
+    };
+    document_.Populate(parse);
     stack_.reserve(8);
 }
 
@@ -278,7 +345,7 @@ bool fromJson(std::string& error, IDecodeElement<JsonDecodeVisitor>& record,
     error.clear();
     JsonDecodeVisitor visitor(text);
     if (visitor.hasParseError()) {
-        error = "json obj has parse error";
+        error = visitor.nestedTooDeep() ? tooDeepText() : std::string("json obj has parse error");
         return false;
     }
     try {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -38,6 +40,24 @@ void defaultLayout(AVChannelLayout* layout, int channels) {
         av_channel_layout_default(layout, channels);
         break;
     }
+}
+
+// True when `name`, as a path or as a "file:" URL, names something on the local file
+// system that is not a regular file: a FIFO, a device, a socket, a folder. Opening or
+// reading those may block in a system call that FFmpeg's interrupt callback cannot end.
+// Names that are no local path (network URLs, other protocols) are left to FFmpeg.
+bool namesSpecialFile(const std::string& name) {
+    auto special = [](const std::string& path) {
+        std::error_code ec;
+        const std::filesystem::file_status st = std::filesystem::status(path, ec);
+        if (ec || !std::filesystem::exists(st)) {
+            return false;
+        }
+        return !std::filesystem::is_regular_file(st);
+    };
+    static const std::string kFileScheme = "file:";
+    return special(name) || (name.compare(0, kFileScheme.size(), kFileScheme) == 0 &&
+                             special(name.substr(kFileScheme.size())));
 }
 
 } // namespace
@@ -80,6 +100,11 @@ bool FileAudioReader::open() {
         return false;
     }
     restartWatchdog();
+    LUMO_LOG_INFO("open %s", url_.c_str());
+    if (namesSpecialFile(url_)) {
+        std::cerr << "not a regular file: " << url_ << std::endl;
+        return false;
+    }
     format_ = avformat_alloc_context();
     if (!format_) {
         return false;
@@ -87,7 +112,6 @@ bool FileAudioReader::open() {
     format_->interrupt_callback.callback = &FileAudioReader::interruptCallback;
     format_->interrupt_callback.opaque = this;
 
-    LUMO_LOG_INFO("open %s", url_.c_str());
     // On failure FFmpeg frees the context and clears the pointer.
     if (avformat_open_input(&format_, url_.c_str(), nullptr, nullptr) < 0) {
         std::cerr << "avformat_open_input failed for " << url_ << std::endl;

@@ -4,6 +4,7 @@
 
 #include <lumo/eventloop.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -15,6 +16,8 @@ namespace internal {
 namespace {
 
 constexpr std::size_t kAddressBytes = sizeof(Runnable*);
+
+std::atomic<CmdClient::WriteObserver> gWriteObserver{nullptr};
 
 } // namespace
 
@@ -108,8 +111,8 @@ lumo::Logger& CmdServer::logger() {
     return *instance;
 }
 
-CmdServer::CmdServer(std::string secret, std::shared_ptr<CommandLedger> ledger)
-    : secret_(std::move(secret)), ledger_(std::move(ledger)) {}
+CmdServer::CmdServer(std::string secret, std::shared_ptr<CommandLedger> ledger, Limits limits)
+    : secret_(std::move(secret)), ledger_(std::move(ledger)), limits_(limits) {}
 
 CmdServer::~CmdServer() {
     close();
@@ -129,6 +132,16 @@ bool CmdServer::start() {
 }
 
 void CmdServer::close() {
+    if (!closed_) {
+        // What is left to report goes out now, however soon after the last line.
+        reportedOnce_ = false;
+        report(lumo::currentTimeMs());
+    }
+    closed_ = true;
+    if (sweepTimer_) {
+        sweepTimer_->stop();
+        sweepTimer_.reset();
+    }
     if (server_) {
         server_->close();
         server_.reset();
@@ -139,17 +152,31 @@ void CmdServer::close() {
         entry.second.socket->close();
 }
 
+std::size_t CmdServer::unauthenticatedCount() const {
+    std::size_t n = 0;
+    for (const auto& entry : connections_)
+        n += entry.second.authenticated ? 0 : 1;
+    return n;
+}
+
 void CmdServer::onNewConnection() {
     while (server_ && server_->hasPendingConnections()) {
         std::shared_ptr<lumo::TcpSocket> socket = server_->nextPendingConnection();
         if (!socket)
             break;
+        if (unauthenticatedCount() >= limits_.maxUnauthenticated) {
+            turnAway(*socket, &Unreported::overLimit);
+            continue;
+        }
         // Commands are a few bytes each and a caller waits for every waited one.
         posix::setNoDelay(socket->fd());
         lumo::TcpSocket* key = socket.get();
         socket->data.connect(this, [this, key](const std::string& bytes) { onData(key, bytes); });
         socket->disconnected.connect(this, [this, key] { onDisconnected(key); });
-        connections_[key].socket = std::move(socket);
+        Connection& connection = connections_[key];
+        connection.socket = std::move(socket);
+        connection.acceptedAt = lumo::currentTimeMs();
+        armSweep();
     }
 }
 
@@ -161,6 +188,70 @@ void CmdServer::onDisconnected(lumo::TcpSocket* socket) {
     connections_.erase(it);
     if (wasClient)
         clientGone.emit();
+}
+
+void CmdServer::turnAway(lumo::TcpSocket& socket, int Unreported::*reason) {
+    ++(unreported_.*reason);
+    ++turnedAway_;
+    unreported_.lastPeer = socket.peerAddress() + ":" + std::to_string(socket.peerPort());
+    // Forgotten at once: a closing connection neither counts against the limit nor
+    // runs anything it may still have sent.
+    connections_.erase(&socket);
+    socket.close();
+    report(lumo::currentTimeMs());
+    armSweep();
+}
+
+void CmdServer::report(int64_t now) {
+    if (unreported_.total() == 0)
+        return;
+    // A clock stepped back does not hold the next line up.
+    if (reportedOnce_ && now >= lastReport_ && now - lastReport_ < kReportIntervalMs)
+        return;
+    LUMO_LOG_TO(logger(), lumo::Logger::Warn,
+                "turned away %d command connection(s), the last from %s: %d over the limit of "
+                "%zu waiting for their secret, %d without their secret within %lld ms, %d with "
+                "a wrong secret",
+                unreported_.total(), unreported_.lastPeer.c_str(), unreported_.overLimit,
+                limits_.maxUnauthenticated, unreported_.silent,
+                static_cast<long long>(limits_.authTimeoutMs), unreported_.wrongSecret);
+    unreported_ = Unreported();
+    reportedOnce_ = true;
+    lastReport_ = now;
+}
+
+void CmdServer::armSweep() {
+    if (sweepTimer_ || closed_)
+        return;
+    const int interval = static_cast<int>(std::max<int64_t>(limits_.authTimeoutMs / 2, 1));
+    lastSweep_ = lumo::currentTimeMs();
+    sweepTimer_ = lumo::EventLoopImpl::current()->startTimer(interval);
+    sweepTimer_->timeout.connect(this, [this] { sweep(); });
+}
+
+void CmdServer::sweep() {
+    const int64_t now = lumo::currentTimeMs();
+    const int64_t interval = sweepTimer_ ? sweepTimer_->interval() : 1;
+    // A sweep far behind its schedule means the loop was held up (a slow command): a
+    // secret may be waiting unread in a connection that looks overdue. The next sweep,
+    // after the loop has read its sockets, judges them.
+    const bool stalled = now - lastSweep_ > 2 * interval;
+    lastSweep_ = now;
+    if (!stalled) {
+        std::vector<std::shared_ptr<lumo::TcpSocket>> overdue;
+        for (const auto& entry : connections_) {
+            const Connection& c = entry.second;
+            if (!c.authenticated && now - c.acceptedAt >= limits_.authTimeoutMs)
+                overdue.push_back(c.socket);
+        }
+        for (const auto& socket : overdue)
+            turnAway(*socket, &Unreported::silent);
+    }
+    report(now);
+    if (unauthenticatedCount() == 0 && unreported_.total() == 0 && sweepTimer_) {
+        sweepTimer_->stop();
+        sweepTimer_.reset();
+    }
 }
 
 void CmdServer::onData(lumo::TcpSocket* socket, const std::string& bytes) {
@@ -178,11 +269,8 @@ void CmdServer::onData(lumo::TcpSocket* socket, const std::string& bytes) {
         for (std::size_t i = 0; i < secret_.size(); ++i)
             diff |= static_cast<unsigned char>(connection.buffer[i] ^ secret_[i]);
         if (diff != 0) {
-            LUMO_LOG_TO(logger(), lumo::Logger::Warn,
-                        "closing a command connection from %s:%u: not the SDK's client",
-                        connection.socket->peerAddress().c_str(), connection.socket->peerPort());
-            connection.buffer.clear();
-            connection.socket->close();
+            std::shared_ptr<lumo::TcpSocket> keep = connection.socket;
+            turnAway(*keep, &Unreported::wrongSecret);
             return;
         }
         connection.authenticated = true;
@@ -201,6 +289,10 @@ bool CmdServer::runCommands(Connection& connection) {
     connection.buffer.clear();
     std::size_t pos = 0;
     for (; buffer.size() - pos >= kAddressBytes; pos += kAddressBytes) {
+        // A command closed the server (the stop command): whatever was written behind it
+        // stays unredeemed, and pelzo_deinit fails those calls once the worker is gone.
+        if (closed_)
+            return true;
         Runnable* command = nullptr;
         std::memcpy(&command, buffer.data() + pos, kAddressBytes);
         if (!ledger_->redeem(command)) {
@@ -296,9 +388,16 @@ bool CmdClient::send(Runnable* command) {
     return false;
 }
 
+void CmdClient::setWriteObserver(WriteObserver observer) {
+    gWriteObserver.store(observer);
+}
+
 bool CmdClient::call(std::function<void()> fn, bool waited) {
     auto* command = new RunnableFun(std::move(fn), waited);
     command->prepareWait();
+    const WriteObserver observer = gWriteObserver.load();
+    if (observer)
+        observer(false);
     bool sent = false;
     {
         std::lock_guard<std::mutex> lock(writeMutex_);
@@ -315,6 +414,8 @@ bool CmdClient::call(std::function<void()> fn, bool waited) {
         command->release();
         return false;
     }
+    if (observer)
+        observer(true);
     if (!waited)
         return true;
     command->wait();

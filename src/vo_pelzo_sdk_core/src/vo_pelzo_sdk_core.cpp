@@ -25,8 +25,8 @@ using internal::Registry;
 namespace {
 
 // How long pelzo_init keeps trying to reach its own worker: 50 attempts, 60 ms apart.
-constexpr int kConnectAttempts = 50;
-constexpr std::chrono::milliseconds kConnectRetry{60};
+std::atomic<int> gConnectAttempts{50};
+std::atomic<int> gConnectPauseMs{60};
 
 struct Sdk {
     // pelzo_init and pelzo_deinit, one at a time.
@@ -67,12 +67,10 @@ bool refusedOnWorker(const char* function) {
     return true;
 }
 
-// Runs on the worker: releases everything and ends its loop after this pass, whose
-// deferred deletions then run as well.
-void shutdownWorker() {
+// Runs on the worker: releases every object it holds. Deletion is deferred to the end of
+// the pass (or to the thread's end).
+void releaseWorkerObjects() {
     Sdk& state = sdk();
-    if (state.stopWorker.load())
-        return;
     Registry::instance().destroyAll();
     // The view's sockets belong to this worker's loop: it ends with it.
     state.restView.reset();
@@ -81,6 +79,15 @@ void shutdownWorker() {
         lumo::DeleteLater()(state.cmdServer);
         state.cmdServer = nullptr;
     }
+}
+
+// Runs on the worker: releases everything and ends its loop after this pass, whose
+// deferred deletions then run as well.
+void shutdownWorker() {
+    Sdk& state = sdk();
+    if (state.stopWorker.load())
+        return;
+    releaseWorkerObjects();
     state.stopWorker.store(true);
 }
 
@@ -103,6 +110,9 @@ void workerMain(std::string secret, std::shared_ptr<CommandLedger> ledger,
     started.set_value(server->port());
     while (!state.stopWorker.load())
         loop->processOnce();
+    // Stopped by the flag alone (pelzo_init gave up on its client): the server and its
+    // socket go now; the thread's end runs the deferred deletions.
+    releaseWorkerObjects();
     LUMO_LOG_INFO("child thread exited");
 }
 
@@ -163,6 +173,11 @@ void stopWorkerThread(Sdk& state) {
 
 } // namespace
 
+void internal::setClientConnectAttempts(int attempts, int pauseMs) {
+    gConnectAttempts.store(attempts);
+    gConnectPauseMs.store(pauseMs);
+}
+
 extern "C" {
 
 PELZO_API int pelzo_init(void) {
@@ -191,8 +206,10 @@ PELZO_API int pelzo_init(void) {
     }
     auto client = std::make_shared<CmdClient>(serverPort, secret, ledger);
     bool connected = client->connect();
-    for (int attempt = 1; !connected && attempt < kConnectAttempts; ++attempt) {
-        std::this_thread::sleep_for(kConnectRetry);
+    const int attempts = gConnectAttempts.load();
+    const std::chrono::milliseconds pause{gConnectPauseMs.load()};
+    for (int attempt = 1; !connected && attempt < attempts; ++attempt) {
+        std::this_thread::sleep_for(pause);
         connected = client->connect();
     }
     if (!connected) {

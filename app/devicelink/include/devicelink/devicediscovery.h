@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <QVector>
 
+#include <deque>
 #include <functional>
-#include <vector>
 
 class QUdpSocket;
 
@@ -36,6 +36,13 @@ public:
     using Clock = std::function<qint64()>;
     // Receive buffer asked for, so a burst of replies from a large fleet is not dropped.
     static constexpr int wantedReceiveBuffer = 16 * 1024 * 1024;
+    // Datagrams read and not yet handled are held up to these bounds (whichever comes
+    // first); beyond them a flood is read and dropped, so it cannot take the memory.
+    // A scan reply is a few hundred bytes: the count is the bound a fleet meets first.
+    static constexpr int inboxDatagramLimit = 20000;
+    static constexpr qint64 inboxByteLimit = 32 * 1024 * 1024;
+    // Least time between two log lines about dropped datagrams.
+    static constexpr qint64 dropReportIntervalMs = 1000;
 
     explicit DeviceDiscovery(DevicesModel* model, QObject* parent = nullptr);
     ~DeviceDiscovery() override;
@@ -68,6 +75,13 @@ public:
     QString countText() const;
     // Valid replies of any code read since the last scan started.
     int repliesSinceScan() const { return replies_; }
+    // Bounds of the inbox (tests make them small).
+    void setInboxLimits(int datagrams, qint64 bytes);
+    // Datagrams read but not yet handled, and their bytes.
+    int inboxSize() const { return int(inbox_.size()); }
+    qint64 inboxBytes() const { return inboxBytes_; }
+    // Datagrams dropped because the inbox was full, since construction.
+    qint64 droppedDatagrams() const { return dropped_; }
 
     // False when the request was refused: its target or payload does not fit.
     bool broadcastPacket(const DevicePacket& packet);
@@ -98,6 +112,9 @@ private:
     // Handles read datagrams in order; with a budget >= 0, stops after it and
     // goes on at the next pass of the event loop.
     void processInbox(qint64 budgetMs);
+    // Logs the drops not yet logged, unless a line went out less than a second ago;
+    // then the timer brings the rest once the second is over.
+    void reportDrops();
     QString nowText();
 
     DevicesModel* model_;
@@ -120,10 +137,17 @@ private:
         QByteArray bytes;
         QHostAddress sender;
     };
-    // Datagrams read but not handled yet, handled from inboxNext_ on.
-    std::vector<Received> inbox_;
-    size_t inboxNext_ = 0;
+    // Datagrams read but not handled yet, oldest first.
+    std::deque<Received> inbox_;
+    qint64 inboxBytes_ = 0;
+    int inboxDatagrams_ = inboxDatagramLimit;
+    qint64 inboxByteBound_ = inboxByteLimit;
     QTimer processTimer_;
+    qint64 dropped_ = 0;
+    qint64 unreportedDrops_ = 0;
+    bool dropsReported_ = false;
+    qint64 lastDropReport_ = 0;
+    QTimer dropReportTimer_;
 };
 
 // Replies cross queued connections and signal spies with their sender.

@@ -26,7 +26,9 @@
 //
 // toJson(record, pretty) returns the JSON text (compact, or pretty with a 4-space indent).
 // fromJson(error, record, text) fills the record and returns true, or returns false with
-// the error text set ("json obj has parse error" or a conversion message).
+// the error text set ("json obj has parse error", "json obj nested deeper than 512
+// levels" or a conversion message). Parsing is iterative, so no input can exhaust the
+// stack.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +79,9 @@ class JsonClient : public IEncodeElement<JsonEncodeVisitor>,
 
 // Documents use a pooled allocator with 64 KiB chunks.
 inline constexpr std::size_t kJsonChunkSize = 64 * 1024;
+// Deepest nesting of objects and arrays (the root counts as one) that fromJson takes;
+// the records are a few levels deep, and a deeper text is refused before it is built.
+inline constexpr int kJsonMaxDepth = 512;
 using JsonAllocator = rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>;
 using JsonDocument =
     rapidjson::GenericDocument<rapidjson::UTF8<>, JsonAllocator, rapidjson::CrtAllocator>;
@@ -176,15 +181,18 @@ private:
 // Fills a record from a parsed document. Used by fromJson; records call only visit().
 class JsonDecodeVisitor {
 public:
-    // Copies the text and parses the copy (RapidJSON's default flags).
+    // Copies the text and parses the copy (RapidJSON's default grammar, parsed
+    // iteratively, at most kJsonMaxDepth levels deep).
     explicit JsonDecodeVisitor(std::string_view text);
     ~JsonDecodeVisitor();
     JsonDecodeVisitor(const JsonDecodeVisitor&) = delete;
     JsonDecodeVisitor& operator=(const JsonDecodeVisitor&) = delete;
 
-    bool hasParseError() const { return document_.HasParseError(); }
-    rapidjson::ParseErrorCode parseError() const { return document_.GetParseError(); }
-    std::size_t parseErrorOffset() const { return document_.GetErrorOffset(); }
+    bool hasParseError() const { return parseResult_.IsError(); }
+    // The parse stopped because the text nests deeper than kJsonMaxDepth.
+    bool nestedTooDeep() const { return tooDeep_; }
+    rapidjson::ParseErrorCode parseError() const { return parseResult_.Code(); }
+    std::size_t parseErrorOffset() const { return parseResult_.Offset(); }
     // Set when an integer-kind member held an empty string.
     bool emptyNumber() const { return emptyNumber_; }
 
@@ -243,6 +251,8 @@ private:
     std::string text_;
     JsonAllocator allocator_;
     JsonDocument document_;
+    rapidjson::ParseResult parseResult_;
+    bool tooDeep_ = false;
     std::vector<const JsonValue*> stack_;
     bool emptyNumber_ = false;
 };

@@ -26,6 +26,10 @@ struct HttpLimits {
     std::size_t maxRanges = 32;                       // byte ranges of one Range header
     std::size_t maxWsMessageBytes = 16 * 1024 * 1024; // one WebSocket message
     std::size_t maxReceiveBuffer = 32 * 1024 * 1024;  // unconsumed bytes of one session
+    // Answers waiting to leave one session; above it the session reads and
+    // dispatches nothing more until the peer has taken some (a peer that
+    // pipelines requests and never reads cannot make us hold its answers).
+    std::size_t maxPendingOutput = 8 * 1024 * 1024;
 };
 
 struct HttpConfig {
@@ -38,6 +42,13 @@ struct HttpConfig {
     bool omitLengthOn304 = false;
     // Write the body as a second block even when it is empty.
     bool alwaysWriteBody = false;
+    // Write the head together with the body (an in-memory body up to
+    // kHeadWithBodyLimit, a file body with its first block), so an answer
+    // leaves in one write and never waits for the peer's delayed
+    // acknowledgement of the head. A larger body goes as a block of its own:
+    // copying it would cost more than the second write.
+    bool headWithBody = false;
+    static constexpr std::size_t kHeadWithBodyLimit = 256 * 1024;
     // Multipart file parts go to a named temporary file (its path can be
     // handed on) instead of an anonymous one.
     bool namedTempFiles = true;

@@ -27,6 +27,10 @@ public:
         // a batch of pipelined answers). Only for servers whose writes all
         // come from the receiving thread.
         bool coalesceWrites = false;
+        // Bytes written and not yet taken by the peer; when it passes
+        // limits.maxPendingOutput the connection pauses (see resume()).
+        // Empty: no such bound.
+        std::function<std::size_t()> pendingOutput;
     };
 
     HttpConnection(HttpConfigPtr config, std::string peer, Hooks hooks);
@@ -40,10 +44,26 @@ public:
     // WebSocket frames once the connection was switched.
     void receive(const char* data, std::size_t len);
 
+    // Paused: answers waiting to leave passed the bound, so received bytes
+    // are kept but neither parsed nor dispatched. The server calls resume()
+    // once the peer took some, and should read nothing from the socket while
+    // paused (the peer is then held back by TCP itself).
+    bool isPaused() const { return paused_; }
+    void resume();
+
     // Sends bytes unless the connection was closed (then they are dropped).
+    // Thread safe when the write and close hooks are and coalesceWrites is off.
     void send(std::string bytes);
     void close();
     bool isClosed() const { return closed_; }
+    // Requests dispatched whose answer has not been sent yet (any thread).
+    int unanswered() const { return unanswered_; }
+
+    // Calls dispatch for the event; a handler that throws answers 500 and the
+    // server goes on. For servers that dispatch on threads of their own.
+    static void dispatchGuarded(const HttpConfig& config, const std::string& peer,
+                                const HttpEventPtr& event,
+                                const std::function<void(const HttpEventPtr&)>& dispatch);
 
     void setWebSocket(std::string uri) {
         websocket_ = true;
@@ -62,7 +82,9 @@ public:
     std::size_t buffered() const { return buffer_.size(); }
 
 private:
+    void process();
     bool receiveHttp();
+    bool dispatchCompleted();
     void receiveFrames();
     void flush();
     void refuse(const std::string& why);
@@ -74,8 +96,10 @@ private:
     HttpParserContext parser_;
     std::string buffer_;
     std::atomic<bool> closed_{false};
-    bool corked_ = false;
+    bool corked_ = false; // only ever set with coalesceWrites
     std::string pending_; // written while corked
+    bool paused_ = false;
+    std::atomic<int> unanswered_{0};
     bool websocket_ = false;
     std::string uri_;
     int messageType_ = 0; // of a fragmented message being assembled

@@ -49,7 +49,24 @@ public:
     void addInterceptor(HttpInterceptor interceptor);
 
     // Interceptors, then the handler of the best route, or a 404 answer.
-    void dispatch(const HttpEventPtr& event) const;
+    void dispatch(const HttpEventPtr& event) const {
+        if (intercept(event)) {
+            answer(event, match(event));
+        }
+    }
+
+    // The steps of dispatch, for a server that guards the tables with a lock
+    // but calls the handler outside it.
+    struct Match {
+        HttpHandlerPtr handler;
+        const char* notFoundBody = nullptr; // when there is no handler
+    };
+    // Runs the interceptors; false when one stopped the dispatch.
+    bool intercept(const HttpEventPtr& event) const;
+    // Finds the handler of the best route and stores path parameters.
+    Match match(const HttpEventPtr& event) const;
+    // Calls the handler, or answers 404 with the body.
+    static void answer(const HttpEventPtr& event, const Match& match);
 
     static constexpr const char* kNoMethodBody = R"({"code": 404,"message": "Not found"})";
     static constexpr const char* kNoPathBody =

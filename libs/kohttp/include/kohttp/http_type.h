@@ -37,6 +37,13 @@ struct ByteRange {
     bool operator==(const ByteRange& o) const { return start == o.start && end == o.end; }
 };
 
+// A resolved range: length bytes from offset.
+struct ByteSlice {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    bool operator==(const ByteSlice& o) const { return offset == o.offset && length == o.length; }
+};
+
 struct HttpCookie {
     std::string name;
     std::string value;
@@ -77,6 +84,8 @@ public:
     // Also leaves file mode.
     void setBody(std::string body);
     const std::string& body() const { return body_; }
+    // Moves the body out, for the write that sends it.
+    std::string takeBody() { return std::move(body_); }
 
     // File mode: the body comes from the file, optionally only the ranges.
     void setFile(std::string path, std::vector<ByteRange> ranges = {});
@@ -109,9 +118,18 @@ struct SplitUrl {
 SplitUrl splitUrl(std::string_view url);
 
 // Writes the response through write: the head as one block, then the body.
-// For a HEAD request the body is left out (its length still announced).
+// For a HEAD request the body is left out (its length still announced). The
+// response is spent: an in-memory body is moved into the write.
 void sendResponse(const HttpConfig& config, HttpResponse& response, bool headRequest,
                   const WriteFn& write);
+
+// Resolves a request's ranges against `size` bytes of content. All
+// satisfiable: status 206, *slices in request order, and a Content-Range
+// header when there is one range. Any unsatisfiable: status 416 with
+// "Content-Range: bytes */size", no slices, false. File responses and
+// in-memory servers answer ranges through this one rule.
+bool applyRanges(HttpResponse& response, const std::vector<ByteRange>& ranges, std::int64_t size,
+                 std::vector<ByteSlice>* slices);
 
 // The bytes of the answer to a request over a bound; the connection is to be
 // closed after it.

@@ -21,6 +21,9 @@ void HttpConnection::send(std::string bytes) {
 }
 
 void HttpConnection::flush() {
+    if (!corked_) {
+        return;
+    }
     corked_ = false;
     if (!pending_.empty()) {
         std::string out;
@@ -47,14 +50,31 @@ void HttpConnection::receive(const char* data, std::size_t len) {
         return;
     }
     buffer_.append(data, len);
-    corked_ = hooks_.coalesceWrites;
-    while (!buffer_.empty() && !closed_) {
-        if (websocket_) {
-            receiveFrames();
-            break;
-        }
-        if (!receiveHttp()) {
-            break;
+    process();
+}
+
+void HttpConnection::resume() {
+    if (closed_ || !paused_) {
+        return;
+    }
+    paused_ = false;
+    process();
+}
+
+void HttpConnection::process() {
+    if (hooks_.coalesceWrites) {
+        corked_ = true;
+    }
+    // Requests parsed before a pause go first.
+    if (websocket_ || dispatchCompleted()) {
+        while (!buffer_.empty() && !closed_ && !paused_) {
+            if (websocket_) {
+                receiveFrames();
+                break;
+            }
+            if (!receiveHttp()) {
+                break;
+            }
         }
     }
     // What is left waits for more bytes; a peer must not make that grow
@@ -88,7 +108,20 @@ bool HttpConnection::receiveHttp() {
     if (parser_.takeContinue()) {
         send("HTTP/1.1 100 Continue\r\n\r\n");
     }
-    while (HttpRequestPtr request = parser_.takeCompleted()) {
+    return dispatchCompleted();
+}
+
+// Dispatches the parsed requests; false when the connection closed or paused.
+bool HttpConnection::dispatchCompleted() {
+    while (!closed_) {
+        if (hooks_.pendingOutput && hooks_.pendingOutput() > config_->limits.maxPendingOutput) {
+            paused_ = true;
+            return false;
+        }
+        HttpRequestPtr request = parser_.takeCompleted();
+        if (!request) {
+            return true;
+        }
         auto self = owner_.lock();
         std::weak_ptr<void> owner = owner_;
         WriteFn write = [this, owner](std::string bytes) {
@@ -98,24 +131,32 @@ bool HttpConnection::receiveHttp() {
         };
         bool keepAlive = request->keepAlive;
         auto event = HttpEvent::create(config_, std::move(request), self, std::move(write));
-        if (!keepAlive) {
-            event->setAfterSend([this, owner] {
-                if (auto alive = owner.lock()) {
+        ++unanswered_;
+        event->setAfterSend([this, owner, keepAlive] {
+            if (auto alive = owner.lock()) {
+                --unanswered_;
+                if (!keepAlive) {
                     close();
                 }
-            });
-        }
-        try {
-            hooks_.dispatch(event);
-        } catch (const std::exception& e) {
-            // A failing handler answers this request, not the whole server.
-            KOHTTP_LOG(*config_, LogLevel::Error,
-                       std::string("handler failed: ") + e.what() + ", peer " + peer_);
-            event->response().setStatus(500, "Internal Server Error");
-            event->response().setBody({});
-        }
+            }
+        });
+        dispatchGuarded(*config_, peer_, event, hooks_.dispatch);
     }
-    return true;
+    return false;
+}
+
+void HttpConnection::dispatchGuarded(const HttpConfig& config, const std::string& peer,
+                                     const HttpEventPtr& event,
+                                     const std::function<void(const HttpEventPtr&)>& dispatch) {
+    try {
+        dispatch(event);
+    } catch (const std::exception& e) {
+        // A failing handler answers this request, not the whole server.
+        KOHTTP_LOG(config, LogLevel::Error,
+                   std::string("handler failed: ") + e.what() + ", peer " + peer);
+        event->response().setStatus(500, "Internal Server Error");
+        event->response().setBody({});
+    }
 }
 
 void HttpConnection::receiveFrames() {

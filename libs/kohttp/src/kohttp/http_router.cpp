@@ -57,16 +57,27 @@ void HttpRouter::notFound(HttpResponse& response, const char* body) {
     response.setBody(body);
 }
 
-void HttpRouter::dispatch(const HttpEventPtr& event) const {
+bool HttpRouter::intercept(const HttpEventPtr& event) const {
     for (const auto& interceptor : interceptors_) {
         if (!interceptor(event)) {
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+void HttpRouter::answer(const HttpEventPtr& event, const Match& match) {
+    if (match.handler) {
+        match.handler->handle(event);
+    } else {
+        notFound(event->response(), match.notFoundBody);
+    }
+}
+
+HttpRouter::Match HttpRouter::match(const HttpEventPtr& event) const {
     auto tree = trees_.find(event->request().method);
     if (tree == trees_.end()) {
-        notFound(event->response(), kNoMethodBody);
-        return;
+        return {nullptr, kNoMethodBody};
     }
     const Node* node = tree->second.get();
     HttpHandlerPtr candidate;
@@ -106,10 +117,9 @@ void HttpRouter::dispatch(const HttpEventPtr& event) const {
         }
     }
     if (!candidate) {
-        notFound(event->response(), kNoPathBody);
-        return;
+        return {nullptr, kNoPathBody};
     }
-    candidate->handle(event);
+    return {candidate, nullptr};
 }
 
 } // namespace kohttp

@@ -22,15 +22,11 @@ void appendClean(std::string& out, std::string_view text) {
     }
 }
 
-struct Slice {
-    std::int64_t offset;
-    std::int64_t length;
-};
-
-// Resolves the ranges against the file size; false when any is unsatisfiable.
+// Resolves the ranges against the size; false when any is unsatisfiable.
 // Every bound stays within 32 bits, so no sum or difference can wrap.
 bool resolveRanges(const std::vector<ByteRange>& ranges, std::int64_t size,
-                   std::vector<Slice>* slices) {
+                   std::vector<ByteSlice>* slices) {
+    slices->clear();
     for (const ByteRange& r : ranges) {
         if (r.start >= 0) {
             if (r.start > kMax32 || r.start >= size) {
@@ -86,8 +82,39 @@ void appendLength(std::string& head, std::int64_t length) {
     head += "Content-Length: " + std::to_string(length) + "\r\n";
 }
 
+// Holds the head back until the first block of the body, so both leave in one
+// write when the configuration asks for it.
+class HeadJoiner {
+public:
+    HeadJoiner(bool join, std::string head, const WriteFn& write) : write_(write) {
+        if (join) {
+            head_ = std::move(head);
+        } else {
+            write_(std::move(head));
+        }
+    }
+    void operator()(std::string block) {
+        if (!head_.empty()) {
+            head_ += block;
+            block.swap(head_);
+            head_.clear();
+        }
+        write_(std::move(block));
+    }
+    void finish() {
+        if (!head_.empty()) {
+            write_(std::move(head_));
+            head_.clear();
+        }
+    }
+
+private:
+    const WriteFn& write_;
+    std::string head_;
+};
+
 // Streams length bytes from the file's current position in blocks.
-void streamFile(std::FILE* file, std::int64_t length, const WriteFn& write) {
+void streamFile(std::FILE* file, std::int64_t length, HeadJoiner& write) {
     std::string block;
     while (length > 0) {
         std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(length, kFileBlock));
@@ -102,7 +129,8 @@ void streamFile(std::FILE* file, std::int64_t length, const WriteFn& write) {
     }
 }
 
-void sendFile(HttpResponse& response, bool headRequest, const WriteFn& write) {
+void sendFile(const HttpConfig& config, HttpResponse& response, bool headRequest,
+              const WriteFn& write) {
     std::int64_t size = 0;
     std::FILE* file = detail::openForRead(response.filePath(), &size);
     if (!file) {
@@ -113,51 +141,63 @@ void sendFile(HttpResponse& response, bool headRequest, const WriteFn& write) {
         write(head + "\r\n");
         return;
     }
-    std::vector<Slice> slices;
+    std::vector<ByteSlice> slices;
     if (response.ranges().empty()) {
         slices.push_back({0, size});
-    } else if (resolveRanges(response.ranges(), size, &slices)) {
-        response.setStatus(206, "Partial Content");
-        if (slices.size() == 1 && response.header("content-range").empty()) {
-            const Slice& s = slices.front();
-            response.setHeader("Content-Range", "bytes " + std::to_string(s.offset) + "-" +
-                                                    std::to_string(s.offset + s.length - 1) + "/" +
-                                                    std::to_string(size));
-        }
-    } else {
+    } else if (!applyRanges(response, response.ranges(), size, &slices)) {
         std::fclose(file);
-        response.setStatus(416, "Range Not Satisfiable");
         response.setBody({});
-        response.setHeader("Content-Range", "bytes */" + std::to_string(size));
         std::string head = headText(response);
         appendLength(head, 0);
         write(head + "\r\n");
         return;
     }
     std::int64_t total = 0;
-    for (const Slice& s : slices) {
+    for (const ByteSlice& s : slices) {
         total += s.length;
     }
     std::string head = headText(response);
     appendLength(head, total);
-    write(head + "\r\n");
-    if (!headRequest) {
-        for (const Slice& s : slices) {
+    head += "\r\n";
+    if (headRequest) {
+        write(std::move(head));
+    } else {
+        HeadJoiner out(config.headWithBody, std::move(head), write);
+        for (const ByteSlice& s : slices) {
             if (!detail::seekTo(file, s.offset)) {
                 break;
             }
-            streamFile(file, s.length, write);
+            streamFile(file, s.length, out);
         }
+        out.finish();
     }
     std::fclose(file);
 }
 
 } // namespace
 
+bool applyRanges(HttpResponse& response, const std::vector<ByteRange>& ranges, std::int64_t size,
+                 std::vector<ByteSlice>* slices) {
+    if (!resolveRanges(ranges, size, slices)) {
+        slices->clear();
+        response.setStatus(416, "Range Not Satisfiable");
+        response.setHeader("Content-Range", "bytes */" + std::to_string(size));
+        return false;
+    }
+    response.setStatus(206, "Partial Content");
+    if (slices->size() == 1 && response.header("content-range").empty()) {
+        const ByteSlice& s = slices->front();
+        response.setHeader("Content-Range", "bytes " + std::to_string(s.offset) + "-" +
+                                                std::to_string(s.offset + s.length - 1) + "/" +
+                                                std::to_string(size));
+    }
+    return true;
+}
+
 void sendResponse(const HttpConfig& config, HttpResponse& response, bool headRequest,
                   const WriteFn& write) {
     if (config.fileResponses && !response.filePath().empty()) {
-        sendFile(response, headRequest, write);
+        sendFile(config, response, headRequest, write);
         return;
     }
     std::string head = headText(response);
@@ -165,15 +205,21 @@ void sendResponse(const HttpConfig& config, HttpResponse& response, bool headReq
         appendLength(head, static_cast<std::int64_t>(response.body().size()));
     }
     head += "\r\n";
-    write(std::move(head));
     if (headRequest) {
+        write(std::move(head));
         if (config.alwaysWriteBody) {
             write(std::string());
         }
         return;
     }
+    if (config.headWithBody && !config.alwaysWriteBody &&
+        response.body().size() <= HttpConfig::kHeadWithBodyLimit) {
+        write(head + response.body());
+        return;
+    }
+    write(std::move(head));
     if (config.alwaysWriteBody || !response.body().empty()) {
-        write(response.body());
+        write(response.takeBody());
     }
 }
 

@@ -49,6 +49,7 @@ HttpSession::HttpSession(HttpServer* server, std::shared_ptr<lumo::TcpSocket> so
                 },
                 [this] { return server_ ? server_->now() : lumo::currentTimeMs(); },
                 true,
+                {}, // lumo sockets do not tell what is still queued
             }) {}
 
 HttpSession::~HttpSession() = default;

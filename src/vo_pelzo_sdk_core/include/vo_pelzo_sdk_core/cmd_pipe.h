@@ -7,6 +7,7 @@
 // local process are never taken for a command.
 #pragma once
 
+#include <lumo/eventloop.h>
 #include <lumo/logger.h>
 #include <lumo/net.h>
 #include <lumo/object.h>
@@ -106,18 +107,41 @@ constexpr std::size_t kSecretBytes = 32;
 // A fresh random secret from the system's random source.
 std::string makeSecret();
 
+// Bounds on the command server's connections that have not sent the secret yet.
+struct CommandPortLimits {
+    // Connections waiting for their secret at once; more are closed on arrival.
+    std::size_t maxUnauthenticated = 16;
+    // A connection that has not sent the whole secret by then is closed.
+    int64_t authTimeoutMs = 2000;
+};
+
 // The worker side: a TCP server on 127.0.0.1 (port chosen by the system) that runs the
-// commands arriving on authenticated connections. Loop thread only.
+// commands arriving on authenticated connections. Any local program can reach the port,
+// so connections that have not sent the secret are few and short-lived: over the limit
+// they are closed on arrival, and each is closed when its time is up. What was turned
+// away is logged in one line at most once a second. Loop thread only; its times are
+// lumo::currentTimeMs.
 class CmdServer : public lumo::Object {
 public:
-    CmdServer(std::string secret, std::shared_ptr<CommandLedger> ledger);
+    using Limits = CommandPortLimits;
+    // Least time between two lines about turned-away connections.
+    static constexpr int64_t kReportIntervalMs = 1000;
+
+    CmdServer(std::string secret, std::shared_ptr<CommandLedger> ledger, Limits limits = {});
     ~CmdServer() override;
 
     // Listens; false with the error logged ("command server failed to start: %s").
     bool start();
-    // Stops listening and drops every connection.
+    // Stops listening and drops every connection; commands not yet run never run.
     void close();
     uint16_t port() const { return port_; }
+
+    // Connections held open, authenticated or not.
+    std::size_t connectionCount() const { return connections_.size(); }
+    std::size_t unauthenticatedCount() const;
+    // Connections closed unheard since the start: over the limit, silent too long or
+    // with a wrong secret.
+    int turnedAway() const { return turnedAway_; }
 
     // Emitted when an authenticated connection closes (the client went away).
     lumo::Signal<> clientGone;
@@ -129,6 +153,15 @@ private:
         std::shared_ptr<lumo::TcpSocket> socket;
         std::string buffer;
         bool authenticated = false;
+        int64_t acceptedAt = 0;
+    };
+    // Connections turned away and not yet logged, by reason.
+    struct Unreported {
+        int overLimit = 0;
+        int silent = 0;
+        int wrongSecret = 0;
+        std::string lastPeer;
+        int total() const { return overLimit + silent + wrongSecret; }
     };
 
     void onNewConnection();
@@ -137,12 +170,28 @@ private:
     // Runs the whole commands at the front of the buffer; false when the connection
     // carried an address the client never issued (it is then closed).
     bool runCommands(Connection& connection);
+    // Closes a connection unheard and counts it under `reason`.
+    void turnAway(lumo::TcpSocket& socket, int Unreported::*reason);
+    // Logs the unreported connections unless a line went out less than a second ago.
+    void report(int64_t now);
+    // The sweep closes connections whose time is up; it runs while there are any
+    // waiting for their secret or anything is left to report.
+    void armSweep();
+    void sweep();
 
     const std::string secret_;
     std::shared_ptr<CommandLedger> ledger_;
+    const Limits limits_;
     std::shared_ptr<lumo::TcpServer> server_;
     std::map<lumo::TcpSocket*, Connection> connections_;
     uint16_t port_ = 0;
+    bool closed_ = false;
+    std::shared_ptr<lumo::Timer> sweepTimer_;
+    int64_t lastSweep_ = 0;
+    Unreported unreported_;
+    bool reportedOnce_ = false;
+    int64_t lastReport_ = 0;
+    int turnedAway_ = 0;
 };
 
 // The calling side: one blocking loopback connection shared by every calling thread.
@@ -163,6 +212,12 @@ public:
     // Returns false when the command could not be handed over (then `fn` never runs) or,
     // for a waited call, when the worker stopped before running it.
     bool call(std::function<void()> fn, bool waited);
+
+    // Test seam: when set, call() invokes it on the calling thread just before it writes
+    // a command (false) and just after the write succeeded (true), so a test can order
+    // the writes of several threads. Null in the product.
+    using WriteObserver = void (*)(bool written);
+    static void setWriteObserver(WriteObserver observer);
 
     static lumo::Logger& logger();
 

@@ -37,6 +37,10 @@ private:
 
 namespace internal {
 
+// How often pelzo_init tries to connect its command client, and the pause between
+// tries (50 and 60 ms unless changed). Tests that make the connection fail shorten it.
+void setClientConnectAttempts(int attempts, int pauseMs);
+
 // A host-order IPv4 address as dotted text.
 std::string dottedAddress(uint32_t ip);
 
