@@ -102,6 +102,116 @@
     </message>
 </context>
 <context>
+    <name>DeviceSelectionModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>序号</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>设备ID</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>设备名称</translation>
+    </message>
+    <message>
+        <source>BROADCAST_SERVER</source>
+        <translation>广播服务器</translation>
+    </message>
+    <message>
+        <source>BROADCAST_PORT</source>
+        <translation>广播端口</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>输入音量</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>输出音量</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>输入电平上限</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>输出电平上限</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>定时重启</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>重启时间</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>（空）</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceTtsPlayDlg</name>
+    <message>
+        <source>xiaoyan</source>
+        <translation>小燕</translation>
+    </message>
+    <message>
+        <source>xiaofeng</source>
+        <translation>小峰</translation>
+    </message>
+    <message>
+        <source>Devices Setting</source>
+        <translation>设备设置</translation>
+    </message>
+    <message>
+        <source>Devices Info</source>
+        <translation>设备信息</translation>
+    </message>
+    <message>
+        <source>tts播报</source>
+        <translation>语音播报</translation>
+    </message>
+    <message>
+        <source>请输入要播放的文字</source>
+        <translation>请输入要播放的文字</translation>
+    </message>
+    <message>
+        <source>volume: </source>
+        <translation>音量: </translation>
+    </message>
+    <message>
+        <source>speed: </source>
+        <translation>语速: </translation>
+    </message>
+    <message>
+        <source>vcn: </source>
+        <translation>发音人: </translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>关闭窗口</translation>
+    </message>
+    <message>
+        <source>Start Play</source>
+        <translation>开始播报</translation>
+    </message>
+    <message>
+        <source>no permission</source>
+        <translation>无权限</translation>
+    </message>
+    <message>
+        <source>send play tts success</source>
+        <translation>语音播报已发送</translation>
+    </message>
+</context>
+<context>
     <name>DevicesModel</name>
     <message>
         <source>ROW_NUM</source>
@@ -402,6 +512,61 @@
     <message>
         <source>完成更新</source>
         <translation>完成更新</translation>
+    </message>
+</context>
+<context>
+    <name>PlayLocalMusicDlg</name>
+    <message>
+        <source>Local Music Play</source>
+        <translation>本地音乐播放</translation>
+    </message>
+    <message>
+        <source>Play local Music</source>
+        <translation>播放本地音乐</translation>
+    </message>
+    <message>
+        <source>Loop Playback: </source>
+        <translation>循环播放: </translation>
+    </message>
+    <message>
+        <source>Open music File</source>
+        <translation>打开音乐文件</translation>
+    </message>
+    <message>
+        <source>Start play</source>
+        <translation>开始播放</translation>
+    </message>
+    <message>
+        <source>Stop play</source>
+        <translation>停止播放</translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>关闭窗口</translation>
+    </message>
+    <message>
+        <source>请选择需要播放的音频: </source>
+        <translation>请选择需要播放的音频: </translation>
+    </message>
+    <message>
+        <source>播放文件为: </source>
+        <translation>播放文件为: </translation>
+    </message>
+    <message>
+        <source>Open Audio File</source>
+        <translation>打开音频文件</translation>
+    </message>
+    <message>
+        <source>All Files (*.*)</source>
+        <translation>所有文件 (*.*)</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>音频播放失败, 请确认选择文件是否正确</source>
+        <translation>音频播放失败, 请确认选择文件是否正确</translation>
     </message>
 </context>
 <context>
