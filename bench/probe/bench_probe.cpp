@@ -8,6 +8,7 @@
 #include "devicelink/addressprobe.h"
 #include "devicelink/ifacedlg.h"
 #include "netns.h"
+#include "proc_self.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -31,17 +32,6 @@ std::string segmentAddress(int host) {
 
 bool sh(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
-long statusKiB(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(in, line))
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return std::atol(line.c_str() + prefix.size());
-    return -1;
 }
 
 // Builds the segment: the manager on a link that drops everything (so addresses without
@@ -119,19 +109,19 @@ int main(int argc, char** argv) {
     DevicesModel model;
     QWidget window;
 
-    const long rssBefore = statusKiB("VmRSS");
+    const long rssBefore = procself::statusKiB("VmRSS");
     const Run first = probeOnce(model, window);
-    const long rssFirst = statusKiB("VmRSS");
+    const long rssFirst = procself::statusKiB("VmRSS");
     const Run second = probeOnce(model, window);
-    const long rssSecond = statusKiB("VmRSS");
+    const long rssSecond = procself::statusKiB("VmRSS");
     // Many more runs with a short time-out: memory must level off, not grow per run.
     setRequestTimeoutMsForTesting(300);
     constexpr int extraRuns = 20;
     bool extraOk = true;
     for (int k = 0; k < extraRuns; ++k)
         extraOk = probeOnce(model, window).replies == 254 && extraOk;
-    const long rssExtra = statusKiB("VmRSS");
-    const long peak = statusKiB("VmHWM");
+    const long rssExtra = procself::statusKiB("VmRSS");
+    const long peak = procself::statusKiB("VmHWM");
     setRequestTimeoutMsForTesting(5000);
 
     for (const Run* r : {&first, &second}) {

@@ -440,6 +440,25 @@ TEST_F(RestTest, HttpRequestKeepsProcessingEvents) {
     EXPECT_TRUE(fired);
 }
 
+// A terminal that takes the request and never answers: the call gives up after the REST
+// client's time-out, and the user interface went on meanwhile.
+TEST_F(RestTest, HttpRequestGivesUpOnASilentServer) {
+    setRequestTimeoutMsForTesting(200);
+    server_.answer = false;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    std::string body = "untouched";
+    std::string error;
+    EXPECT_FALSE(httpRequest(std::string(kBase) + "/v1/speech", R"({"text":"x"})", body, error));
+    EXPECT_EQ(error, "Operation canceled");
+    EXPECT_EQ(body, "untouched");
+    EXPECT_GT(ticks, 0);
+    ASSERT_EQ(server_.requests.size(), 1u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server_.disconnects == 1; }, 2000));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,8 @@ bool Child::start(const std::vector<std::string>& argv, std::string* why) {
         return false;
     }
     if (pid_ == 0) {
+        // A test that crashes leaves no simulator behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);

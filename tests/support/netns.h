@@ -34,7 +34,8 @@ bool enterLoopbackOnly();
 std::string loopbackAddress(int n, bool privateNetwork, int firstBlock = 0);
 
 // A child program whose standard output the test reads line by line.
-// The child lives in this process's namespace and is killed by the destructor.
+// The child lives in this process's namespace and is killed by the destructor, or when
+// the thread that started it ends (a crashed test leaves nothing running).
 class Child {
 public:
     Child() = default;

@@ -1,4 +1,5 @@
-// terminal-sim's REST interface, spoken to over raw sockets inside a private namespace.
+// terminal-sim's HTTP interfaces (REST on 8080, speech on 80), spoken to over raw sockets
+// inside a private namespace.
 #include "netns.h"
 
 #include <arpa/inet.h>
@@ -18,11 +19,13 @@ protected:
         if (!netns::enter(&why_))
             return;
         const std::string fleet = "[terminal]\n@bind = " + netns::terminalAddress(0) +
-                                  "\nDEV_ID = R-\"1\\\n"
+                                  "\nDEV_ID = R-\"1\\\nF = aoip.s,aoip.x\n"
                                   "[terminal]\n@bind = " +
-                                  netns::terminalAddress(1) + "\nADDRESS = 192.168.9.9\n";
+                                  netns::terminalAddress(1) +
+                                  "\nADDRESS = 192.168.9.9\nF = aoip.xy,aoip\n";
         sim_ = new netns::Child;
-        netns::startSimulator(*sim_, TERMINAL_SIM_PATH, fleet, {}, &why_);
+        netns::startSimulator(*sim_, TERMINAL_SIM_PATH, fleet,
+                              {"--speech", "--speech-message", "已播报"}, &why_);
     }
     static void TearDownTestSuite() {
         delete sim_;
@@ -37,11 +40,15 @@ protected:
             close(fd_);
     }
 
-    void connectTo(int terminal) {
+    void connectTo(int terminal, uint16_t port = 8080) {
+        if (fd_ >= 0)
+            close(fd_);
+        buffer_.clear();
+        closed_ = false;
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_port = htons(8080);
+        a.sin_port = htons(port);
         inet_pton(AF_INET, netns::terminalAddress(terminal).c_str(), &a.sin_addr);
         ASSERT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << strerror(errno);
     }
@@ -96,6 +103,16 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+std::string post(const std::string& path, const std::string& body) {
+    return "POST " + path + " HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string bodyOf(const std::string& response) {
+    const size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
 } // namespace
 
 TEST_F(SimRest, DeviceInfoOnAKeptAliveConnection) {
@@ -143,13 +160,86 @@ TEST_F(SimRest, BadRequestsAreRefusedAndClosed) {
         sendText(c.request);
         EXPECT_TRUE(startsWith(readResponse(), c.status)) << c.request.substr(0, 60);
         EXPECT_TRUE(peerClosed()) << c.request.substr(0, 60);
-        close(fd_);
-        fd_ = -1;
-        buffer_.clear();
-        closed_ = false;
     }
     // The service still answers afterwards.
     connectTo(0);
     sendText("GET /rest/device_info HTTP/1.1\r\n\r\n");
     EXPECT_TRUE(startsWith(readResponse(), "HTTP/1.1 200 "));
+}
+
+// What a speech terminal hears is printed before it answers, so a client that has its
+// answer can read the line.
+TEST_F(SimRest, SpeechTerminalHearsAndAnswersTheConfiguredMessage) {
+    connectTo(0, 80);
+    const std::string body =
+        R"({"text":"请\"读\"\n\u00e9\ud83d\ude00","vcn":"xiaofeng","speed":-3,"volume":70})";
+    sendText(post("/v1/speech", body));
+    const std::string response = readResponse();
+    EXPECT_TRUE(startsWith(response, "HTTP/1.1 200 OK\r\n")) << response;
+    EXPECT_EQ(bodyOf(response), R"({"code":200,"message":"已播报"})");
+    std::string line;
+    ASSERT_TRUE(sim_->waitForLine("speech ", 5000, &line));
+    EXPECT_EQ(line, "speech " + netns::terminalAddress(0) +
+                        R"( heard text="请\"读\"\né😀" vcn="xiaofeng" speed=-3 volume=70 body=)" +
+                        body);
+
+    // Same connection, kept alive: the next request is heard too.
+    sendText(post("/v1/speech?x=1", R"({"volume":1,"speed":2,"vcn":"","text":""})"));
+    EXPECT_TRUE(startsWith(readResponse(), "HTTP/1.1 200 "));
+    ASSERT_TRUE(sim_->waitForLine("speech ", 5000, &line));
+    EXPECT_TRUE(startsWith(line, "speech " + netns::terminalAddress(0) +
+                                     R"( heard text="" vcn="" speed=2 volume=1 body=)"))
+        << line;
+}
+
+TEST_F(SimRest, SpeechRequestsThatAreRefused) {
+    const struct {
+        int terminal;
+        std::string request;
+        const char* status;
+        const char* line; // the refusal printed, or null when nothing is heard or printed
+    } cases[] = {
+        {1, post("/v1/speech", R"({"text":"a","vcn":"b","speed":1,"volume":1})"), "HTTP/1.1 404 ",
+         "refused: no speech feature"},
+        {0, post("/v1/speech", "not json"), "HTTP/1.1 400 ", "refused: bad json: "},
+        {0, post("/v1/speech", R"({"text":{"a":1},"vcn":"b","speed":1,"volume":1})"),
+         "HTTP/1.1 400 ", "refused: bad json: a nested value"},
+        {0, post("/v1/speech", R"({"text":"a","text":"b","vcn":"b","speed":1,"volume":1})"),
+         "HTTP/1.1 400 ", "refused: bad json: a second member"},
+        {0, post("/v1/speech", R"({"text":"a","vcn":"b","speed":1,"volume":1} x)"), "HTTP/1.1 400 ",
+         "refused: bad json: text after the object"},
+        {0, post("/v1/speech", R"({"text":"\ud800","vcn":"b","speed":1,"volume":1})"),
+         "HTTP/1.1 400 ", "refused: bad json: a lone surrogate"},
+        {0, post("/v1/speech", R"({"vcn":"b","speed":1,"volume":1})"), "HTTP/1.1 400 ",
+         R"(refused: "text" must be a string)"},
+        {0, post("/v1/speech", R"({"text":"a","vcn":3,"speed":1,"volume":1})"), "HTTP/1.1 400 ",
+         R"(refused: "vcn" must be a string)"},
+        {0, post("/v1/speech", R"({"text":"a","vcn":"b","speed":"1","volume":1})"), "HTTP/1.1 400 ",
+         R"(refused: "speed" must be an integer)"},
+        {0, post("/v1/speech", R"({"text":"a","vcn":"b","speed":1,"volume":1.5})"), "HTTP/1.1 400 ",
+         R"(refused: "volume" must be an integer)"},
+        {0, "GET /v1/speech HTTP/1.1\r\n\r\n", "HTTP/1.1 405 ", nullptr},
+        {0, post("/v1/other", "{}"), "HTTP/1.1 404 ", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        connectTo(c.terminal, 80);
+        sendText(c.request);
+        EXPECT_TRUE(startsWith(readResponse(), c.status));
+        if (c.line) {
+            std::string line;
+            ASSERT_TRUE(sim_->waitForLine("speech ", 5000, &line));
+            EXPECT_TRUE(
+                startsWith(line, "speech " + netns::terminalAddress(c.terminal) + " " + c.line))
+                << line;
+        }
+    }
+    // Nothing above was heard: the next line is the one of this request.
+    connectTo(0, 80);
+    sendText(post("/v1/speech", R"({"text":"end","vcn":"b","speed":1,"volume":1})"));
+    EXPECT_TRUE(startsWith(readResponse(), "HTTP/1.1 200 "));
+    std::string line;
+    ASSERT_TRUE(sim_->waitForLine("speech ", 5000, &line));
+    EXPECT_TRUE(startsWith(line, "speech " + netns::terminalAddress(0) + R"( heard text="end")"))
+        << line;
 }

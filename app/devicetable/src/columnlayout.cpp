@@ -4,11 +4,14 @@
 
 #include <QHeaderView>
 
-void applyDeviceColumnLayout(QHeaderView* header) {
+void applyColumnLayout(QHeaderView* header, const std::vector<ColumnMeta>& columns) {
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    const auto& cols = DevicesModel::columns();
-    for (size_t c = 0; c < cols.size(); ++c)
-        if (cols[c].width == -1)
+    for (size_t c = 0; c < columns.size(); ++c)
+        if (columns[c].width == -1)
             header->setSectionResizeMode(int(c), QHeaderView::Stretch);
     header->setResizeContentsPrecision(0);
+}
+
+void applyDeviceColumnLayout(QHeaderView* header) {
+    applyColumnLayout(header, DevicesModel::columns());
 }

@@ -1,6 +1,33 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="en_US">
 <context>
+    <name>BundleModel</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>VERSION</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>SIZE</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>DESC</source>
+        <translation>Description</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigurator</name>
     <message>
         <source>Not sent: the request does not fit a datagram</source>
@@ -72,6 +99,116 @@
     <message>
         <source>%1 devices</source>
         <translation>%1 devices</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceSelectionModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>Device ID</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>Device name</translation>
+    </message>
+    <message>
+        <source>BROADCAST_SERVER</source>
+        <translation>Broadcast server</translation>
+    </message>
+    <message>
+        <source>BROADCAST_PORT</source>
+        <translation>Broadcast port</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>Input volume</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>Output volume</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>Input level limit</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>Output level limit</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>Scheduled reboot</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>Reboot at</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>(empty)</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceTtsPlayDlg</name>
+    <message>
+        <source>xiaoyan</source>
+        <translation>Xiaoyan</translation>
+    </message>
+    <message>
+        <source>xiaofeng</source>
+        <translation>Xiaofeng</translation>
+    </message>
+    <message>
+        <source>Devices Setting</source>
+        <translation>Device settings</translation>
+    </message>
+    <message>
+        <source>Devices Info</source>
+        <translation>Devices</translation>
+    </message>
+    <message>
+        <source>tts播报</source>
+        <translation>TTS</translation>
+    </message>
+    <message>
+        <source>请输入要播放的文字</source>
+        <translation>enter the text to speak</translation>
+    </message>
+    <message>
+        <source>volume: </source>
+        <translation>Volume: </translation>
+    </message>
+    <message>
+        <source>speed: </source>
+        <translation>Speed: </translation>
+    </message>
+    <message>
+        <source>vcn: </source>
+        <translation>Voice: </translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Start Play</source>
+        <translation>Speak</translation>
+    </message>
+    <message>
+        <source>no permission</source>
+        <translation>No permission</translation>
+    </message>
+    <message>
+        <source>send play tts success</source>
+        <translation>Speech request sent</translation>
     </message>
 </context>
 <context>
@@ -194,6 +331,29 @@
     <message>
         <source>Cancel</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>KubBundle</name>
+    <message>
+        <source>暂不支持kub升级包</source>
+        <translation>KUB bundles are not supported yet</translation>
+    </message>
+    <message>
+        <source>不支持文件名后缀: </source>
+        <translation>Unsupported file name suffix: </translation>
+    </message>
+    <message>
+        <source>文件不存在或损坏</source>
+        <translation>The file does not exist or is damaged</translation>
+    </message>
+    <message>
+        <source>该文件不是有效的升级包</source>
+        <translation>This file is not a valid update bundle</translation>
+    </message>
+    <message>
+        <source>索引文件格式错误</source>
+        <translation>The bundle index is malformed</translation>
     </message>
 </context>
 <context>
@@ -352,6 +512,61 @@
     <message>
         <source>完成更新</source>
         <translation>Update finished</translation>
+    </message>
+</context>
+<context>
+    <name>PlayLocalMusicDlg</name>
+    <message>
+        <source>Local Music Play</source>
+        <translation>Local music playback</translation>
+    </message>
+    <message>
+        <source>Play local Music</source>
+        <translation>Play a local file</translation>
+    </message>
+    <message>
+        <source>Loop Playback: </source>
+        <translation>Loop playback: </translation>
+    </message>
+    <message>
+        <source>Open music File</source>
+        <translation>Open audio file</translation>
+    </message>
+    <message>
+        <source>Start play</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Stop play</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>请选择需要播放的音频: </source>
+        <translation>Choose the audio file to play: </translation>
+    </message>
+    <message>
+        <source>播放文件为: </source>
+        <translation>Playing file: </translation>
+    </message>
+    <message>
+        <source>Open Audio File</source>
+        <translation>Open audio file</translation>
+    </message>
+    <message>
+        <source>All Files (*.*)</source>
+        <translation>All files (*.*)</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>音频播放失败, 请确认选择文件是否正确</source>
+        <translation>The file could not be played. Check that the chosen file is an audio file.</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,33 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="ko_KR">
 <context>
+    <name>BundleModel</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>이름</translation>
+    </message>
+    <message>
+        <source>VERSION</source>
+        <translation>버전</translation>
+    </message>
+    <message>
+        <source>SIZE</source>
+        <translation>크기</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>DESC</source>
+        <translation>설명</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigurator</name>
     <message>
         <source>Not sent: the request does not fit a datagram</source>
@@ -72,6 +99,116 @@
     <message>
         <source>%1 devices</source>
         <translation>장치 %1대</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceSelectionModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>번호</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>장치 ID</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>장치 이름</translation>
+    </message>
+    <message>
+        <source>BROADCAST_SERVER</source>
+        <translation>방송 서버</translation>
+    </message>
+    <message>
+        <source>BROADCAST_PORT</source>
+        <translation>방송 포트</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>입력 볼륨</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>출력 볼륨</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>입력 레벨 상한</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>출력 레벨 상한</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>예약 재부팅</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>재부팅 시각</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>알림</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>(비어 있음)</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceTtsPlayDlg</name>
+    <message>
+        <source>xiaoyan</source>
+        <translation>샤오옌</translation>
+    </message>
+    <message>
+        <source>xiaofeng</source>
+        <translation>샤오펑</translation>
+    </message>
+    <message>
+        <source>Devices Setting</source>
+        <translation>장치 설정</translation>
+    </message>
+    <message>
+        <source>Devices Info</source>
+        <translation>장치 정보</translation>
+    </message>
+    <message>
+        <source>tts播报</source>
+        <translation>음성 방송</translation>
+    </message>
+    <message>
+        <source>请输入要播放的文字</source>
+        <translation>재생할 텍스트를 입력하세요</translation>
+    </message>
+    <message>
+        <source>volume: </source>
+        <translation>볼륨: </translation>
+    </message>
+    <message>
+        <source>speed: </source>
+        <translation>속도: </translation>
+    </message>
+    <message>
+        <source>vcn: </source>
+        <translation>음성: </translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>창 닫기</translation>
+    </message>
+    <message>
+        <source>Start Play</source>
+        <translation>방송 시작</translation>
+    </message>
+    <message>
+        <source>no permission</source>
+        <translation>권한 없음</translation>
+    </message>
+    <message>
+        <source>send play tts success</source>
+        <translation>음성 방송 요청을 보냈습니다</translation>
     </message>
 </context>
 <context>
@@ -194,6 +331,29 @@
     <message>
         <source>Cancel</source>
         <translation>취소</translation>
+    </message>
+</context>
+<context>
+    <name>KubBundle</name>
+    <message>
+        <source>暂不支持kub升级包</source>
+        <translation>KUB 업데이트 패키지는 아직 지원되지 않습니다</translation>
+    </message>
+    <message>
+        <source>不支持文件名后缀: </source>
+        <translation>지원되지 않는 파일 확장자: </translation>
+    </message>
+    <message>
+        <source>文件不存在或损坏</source>
+        <translation>파일이 없거나 손상되었습니다</translation>
+    </message>
+    <message>
+        <source>该文件不是有效的升级包</source>
+        <translation>유효한 업데이트 패키지가 아닙니다</translation>
+    </message>
+    <message>
+        <source>索引文件格式错误</source>
+        <translation>번들 색인 형식이 잘못되었습니다</translation>
     </message>
 </context>
 <context>
@@ -352,6 +512,61 @@
     <message>
         <source>完成更新</source>
         <translation>업데이트 완료</translation>
+    </message>
+</context>
+<context>
+    <name>PlayLocalMusicDlg</name>
+    <message>
+        <source>Local Music Play</source>
+        <translation>로컬 음악 재생</translation>
+    </message>
+    <message>
+        <source>Play local Music</source>
+        <translation>로컬 음악 재생</translation>
+    </message>
+    <message>
+        <source>Loop Playback: </source>
+        <translation>반복 재생: </translation>
+    </message>
+    <message>
+        <source>Open music File</source>
+        <translation>음악 파일 열기</translation>
+    </message>
+    <message>
+        <source>Start play</source>
+        <translation>재생 시작</translation>
+    </message>
+    <message>
+        <source>Stop play</source>
+        <translation>재생 중지</translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>창 닫기</translation>
+    </message>
+    <message>
+        <source>请选择需要播放的音频: </source>
+        <translation>재생할 오디오를 선택하세요: </translation>
+    </message>
+    <message>
+        <source>播放文件为: </source>
+        <translation>재생 파일: </translation>
+    </message>
+    <message>
+        <source>Open Audio File</source>
+        <translation>오디오 파일 열기</translation>
+    </message>
+    <message>
+        <source>All Files (*.*)</source>
+        <translation>모든 파일 (*.*)</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>오류</translation>
+    </message>
+    <message>
+        <source>音频播放失败, 请确认选择文件是否正确</source>
+        <translation>오디오를 재생하지 못했습니다. 선택한 파일이 올바른지 확인하세요.</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,33 @@
 <?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>BundleModel</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>VERSION</source>
+        <translation>版本</translation>
+    </message>
+    <message>
+        <source>SIZE</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>MD5</source>
+        <translation>MD5</translation>
+    </message>
+    <message>
+        <source>DESC</source>
+        <translation>描述</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigurator</name>
     <message>
         <source>Not sent: the request does not fit a datagram</source>
@@ -72,6 +99,116 @@
     <message>
         <source>%1 devices</source>
         <translation>%1 台设备</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceSelectionModel</name>
+    <message>
+        <source>ROW_NUM</source>
+        <translation>序号</translation>
+    </message>
+    <message>
+        <source>DEV_ID</source>
+        <translation>设备ID</translation>
+    </message>
+    <message>
+        <source>DEV_NAME</source>
+        <translation>设备名称</translation>
+    </message>
+    <message>
+        <source>BROADCAST_SERVER</source>
+        <translation>广播服务器</translation>
+    </message>
+    <message>
+        <source>BROADCAST_PORT</source>
+        <translation>广播端口</translation>
+    </message>
+    <message>
+        <source>AI_VOLUME</source>
+        <translation>输入音量</translation>
+    </message>
+    <message>
+        <source>AO_VOLUME</source>
+        <translation>输出音量</translation>
+    </message>
+    <message>
+        <source>INPUT_DB_UPPER_BOUND</source>
+        <translation>输入电平上限</translation>
+    </message>
+    <message>
+        <source>OUTPUT_DB_UPPER_BOUND</source>
+        <translation>输出电平上限</translation>
+    </message>
+    <message>
+        <source>REBOOT_ENABLE</source>
+        <translation>定时重启</translation>
+    </message>
+    <message>
+        <source>REBOOT_AT</source>
+        <translation>重启时间</translation>
+    </message>
+    <message>
+        <source>NOTICE</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>(empty)</source>
+        <translation>（空）</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceTtsPlayDlg</name>
+    <message>
+        <source>xiaoyan</source>
+        <translation>小燕</translation>
+    </message>
+    <message>
+        <source>xiaofeng</source>
+        <translation>小峰</translation>
+    </message>
+    <message>
+        <source>Devices Setting</source>
+        <translation>设备设置</translation>
+    </message>
+    <message>
+        <source>Devices Info</source>
+        <translation>设备信息</translation>
+    </message>
+    <message>
+        <source>tts播报</source>
+        <translation>语音播报</translation>
+    </message>
+    <message>
+        <source>请输入要播放的文字</source>
+        <translation>请输入要播放的文字</translation>
+    </message>
+    <message>
+        <source>volume: </source>
+        <translation>音量: </translation>
+    </message>
+    <message>
+        <source>speed: </source>
+        <translation>语速: </translation>
+    </message>
+    <message>
+        <source>vcn: </source>
+        <translation>发音人: </translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>关闭窗口</translation>
+    </message>
+    <message>
+        <source>Start Play</source>
+        <translation>开始播报</translation>
+    </message>
+    <message>
+        <source>no permission</source>
+        <translation>无权限</translation>
+    </message>
+    <message>
+        <source>send play tts success</source>
+        <translation>语音播报已发送</translation>
     </message>
 </context>
 <context>
@@ -194,6 +331,29 @@
     <message>
         <source>Cancel</source>
         <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>KubBundle</name>
+    <message>
+        <source>暂不支持kub升级包</source>
+        <translation>暂不支持kub升级包</translation>
+    </message>
+    <message>
+        <source>不支持文件名后缀: </source>
+        <translation>不支持文件名后缀: </translation>
+    </message>
+    <message>
+        <source>文件不存在或损坏</source>
+        <translation>文件不存在或损坏</translation>
+    </message>
+    <message>
+        <source>该文件不是有效的升级包</source>
+        <translation>该文件不是有效的升级包</translation>
+    </message>
+    <message>
+        <source>索引文件格式错误</source>
+        <translation>索引文件格式错误</translation>
     </message>
 </context>
 <context>
@@ -352,6 +512,61 @@
     <message>
         <source>完成更新</source>
         <translation>完成更新</translation>
+    </message>
+</context>
+<context>
+    <name>PlayLocalMusicDlg</name>
+    <message>
+        <source>Local Music Play</source>
+        <translation>本地音乐播放</translation>
+    </message>
+    <message>
+        <source>Play local Music</source>
+        <translation>播放本地音乐</translation>
+    </message>
+    <message>
+        <source>Loop Playback: </source>
+        <translation>循环播放: </translation>
+    </message>
+    <message>
+        <source>Open music File</source>
+        <translation>打开音乐文件</translation>
+    </message>
+    <message>
+        <source>Start play</source>
+        <translation>开始播放</translation>
+    </message>
+    <message>
+        <source>Stop play</source>
+        <translation>停止播放</translation>
+    </message>
+    <message>
+        <source>Close Window</source>
+        <translation>关闭窗口</translation>
+    </message>
+    <message>
+        <source>请选择需要播放的音频: </source>
+        <translation>请选择需要播放的音频: </translation>
+    </message>
+    <message>
+        <source>播放文件为: </source>
+        <translation>播放文件为: </translation>
+    </message>
+    <message>
+        <source>Open Audio File</source>
+        <translation>打开音频文件</translation>
+    </message>
+    <message>
+        <source>All Files (*.*)</source>
+        <translation>所有文件 (*.*)</translation>
+    </message>
+    <message>
+        <source>error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>音频播放失败, 请确认选择文件是否正确</source>
+        <translation>音频播放失败, 请确认选择文件是否正确</translation>
     </message>
 </context>
 <context>

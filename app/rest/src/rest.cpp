@@ -88,6 +88,12 @@ bool httpRequest(const std::string& url, const std::string& body,
         req.setRawHeader(bytes(name), bytes(value));
     }
     QNetworkReply* reply = send(httpRequestManager(), req, body);
+    // A terminal that accepts the connection and never answers would otherwise hold the
+    // caller (and whatever waits on it) as long as the TCP connection lives.
+    auto* timeout = new QReplyTimeout(reply);
+    if (reply->isRunning()) {
+        QTimer::singleShot(requestTimeoutMs(), timeout, SLOT(onTimeout()));
+    }
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished()) {

@@ -8,6 +8,8 @@
 #include "devicetable/columnlayout.h"
 #include "devicetable/devicedelegate.h"
 #include "devicetable/devicesmodel.h"
+#include "services/devicettsplaydlg.h"
+#include "services/playlocalmusicdlg.h"
 #include "shell/action_rules.h"
 #include "shell/app_settings.h"
 #include "shell/version.h"
@@ -98,7 +100,8 @@ int columnOf(const char* key) {
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), scheduler_([this](int ms, std::function<void()> fn) {
           QTimer::singleShot(ms, this, std::move(fn));
-      }) {
+      }),
+      dialogRunner_([](QDialog& dialog) { dialog.exec(); }) {
     setMinimumSize(1024, 600);
 
     model_ = new DevicesModel(this);
@@ -402,7 +405,11 @@ void MainWindow::ttsPlay() {
     const QVector<DeviceInfo> devices = selectedDevices();
     if (devices.isEmpty())
         return;
-    // The text-to-speech dialog opens here, wired like the batch setting.
+    DeviceTtsPlayDlg dialog(devices, this);
+    connect(&dialog, &DeviceTtsPlayDlg::updatedColumn, this, &MainWindow::dealDeviceSet);
+    connect(this, &MainWindow::updateDeviceColumnValue, &dialog,
+            &DeviceTtsPlayDlg::updateDeviceColumnValue);
+    dialogRunner_(dialog);
 }
 
 void MainWindow::ExportDeviceConfig() {
@@ -428,7 +435,8 @@ void MainWindow::PlayLocalMusic() {
     const QVector<DeviceInfo> devices = selectedDevices();
     if (devices.isEmpty())
         return;
-    // The local playback dialog opens here.
+    PlayLocalMusicDlg dialog(devices, this);
+    dialogRunner_(dialog);
 }
 
 void MainWindow::PrinterSetting() {

@@ -10,7 +10,9 @@
 #include "shell/version.h"
 
 #include "resources/resources.h"
+#include "update/kubbundle.h"
 #include "update/memoryfileserver.h"
+#include "update/murloserver.h"
 
 #include <kohttp/qt/http_server.h>
 
@@ -25,9 +27,6 @@
 namespace tesmo {
 
 namespace {
-
-// Terminals fetch container payloads and runners from this port.
-constexpr quint16 kHttpPort = 18835;
 
 struct Options {
     bool version = false;
@@ -84,8 +83,8 @@ int runProgram(int argc, char** argv) {
     }
     qDebug() << "没有在运行";
 
-    // Step for the file-transfer server's message type: registered here once
-    // MurloMessage exists (update subsystem).
+    // The file-transfer server hands MurloMessage between its objects and threads.
+    registerMurloTypes();
 
     initResources();
     QTranslator translator;
@@ -99,9 +98,10 @@ int runProgram(int argc, char** argv) {
                                          QByteArrayLiteral("Hello, world!\n"));
     kohttp::qt::HttpServer httpServer;
     httpServer.route(kohttp::kMethodGet, QStringLiteral("/"), &MemoryFileServer::instance());
-    emit httpServer.d()->start(QHostAddress(QHostAddress::AnyIPv4), kHttpPort);
-    // The file-transfer server (port 9208) starts here once the update
-    // subsystem provides it.
+    emit httpServer.d()->start(QHostAddress(QHostAddress::AnyIPv4), MemoryFileServer::kHttpPort);
+    // The file-transfer server serves the bundle chosen last time on port 9208.
+    KubBundle::instance()->loadSaved(settings::value(settings::bundlePath));
+    emit MurloServer::instance()->priv()->start(MurloServer::kDefaultPort);
 
     MainWindow window;
     languages.setRetranslate([&window] { window.retranslate(); });
@@ -112,6 +112,7 @@ int runProgram(int argc, char** argv) {
 
     const int status = app.exec();
     app.setWindow(nullptr);
+    MurloServer::destroyInstance();
     return status;
 }
 

@@ -159,6 +159,7 @@ void Terminal::handle(const Packet& p, uint32_t ip, uint16_t port, int64_t now) 
             return;
         }
         ++state_.audioPackets;
+        state_.audioFrames += static_cast<int>(audio.frames.size());
         for (const std::string& f : audio.frames)
             if (state_.opus.size() < config_.maxRecordedFrames)
                 state_.opus.push_back(f);
@@ -258,6 +259,19 @@ void Terminal::sendRaw(const std::string& datagram) {
 TerminalState Terminal::state() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_;
+}
+
+TerminalActivity Terminal::activity() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TerminalActivity a;
+    a.serverIp = state_.serverIp;
+    a.serverPort = state_.serverPort;
+    a.loggedIn = state_.loggedIn;
+    a.loginsAccepted = state_.loginsAccepted;
+    a.loginsRefused = state_.loginsRefused;
+    a.audioPackets = state_.audioPackets;
+    a.audioFrames = state_.audioFrames;
+    return a;
 }
 
 bool Terminal::waitFor(const std::function<bool(const TerminalState&)>& pred,

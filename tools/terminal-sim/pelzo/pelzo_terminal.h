@@ -59,11 +59,23 @@ struct TerminalState {
     int stopRequests = 0;
     int captureSent = 0;
     int audioPackets = 0;
+    int audioFrames = 0;           // Opus frames received, recorded or not
     AudioPayload lastAudio;        // header fields and frames of the last audio packet
     std::vector<std::string> opus; // every received Opus frame, in arrival order
     std::vector<uint8_t> received; // byte 0 of every well-framed packet, in order
     uint64_t datagrams = 0;        // every datagram that arrived, malformed ones included
     uint64_t bytes = 0;            // and their bytes
+};
+
+// The few counters a log needs, cheap to read at every packet.
+struct TerminalActivity {
+    uint32_t serverIp = 0; // host order
+    uint16_t serverPort = 0;
+    bool loggedIn = false;
+    int loginsAccepted = 0;
+    int loginsRefused = 0;
+    int audioPackets = 0;
+    int audioFrames = 0;
 };
 
 class Terminal {
@@ -92,6 +104,7 @@ public:
     void sendRaw(const std::string& datagram);
 
     TerminalState state() const;
+    TerminalActivity activity() const;
     // Blocks until pred(state) holds or the guard expires; returns pred's value.
     bool waitFor(const std::function<bool(const TerminalState&)>& pred,
                  int64_t guardMs = 5000) const;

@@ -6,6 +6,7 @@
 #include "event_loop.h"
 #include "pelzo_service.h"
 #include "rest_service.h"
+#include "speech_service.h"
 #include "terminal.h"
 
 #include <csignal>
@@ -31,6 +32,9 @@ const char usage[] =
     "  --rest-port P         REST port (default 8080; 0: no REST interface)\n"
     "  --pelzo               also run the Pelzo service on UDP 21012 of every terminal\n"
     "  --pelzo-password P    the Pelzo terminals' password (default 574213)\n"
+    "  --speech              also run the speech endpoint (POST /v1/speech) on TCP 80\n"
+    "  --speech-port P       ... on TCP P instead\n"
+    "  --speech-message TEXT the message of its answers (default \"success\")\n"
     "  --reboot-silence MS   silence after a reboot request (default 5000)\n";
 
 int fail(const std::string& message) {
@@ -60,6 +64,8 @@ int main(int argc, char** argv) {
     int restPort = 8080;
     bool pelzo = false;
     std::string pelzoPassword = "574213";
+    int speechPort = 0;
+    std::string speechMessage = "success";
     int rebootSilenceMs = 5000;
     std::string error;
 
@@ -105,6 +111,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--pelzo-password" && value(&v)) {
             pelzo = true;
             pelzoPassword = v;
+        } else if (arg == "--speech") {
+            speechPort = 80;
+        } else if (arg == "--speech-port" && value(&v)) {
+            speechPort = std::atoi(v.c_str());
+        } else if (arg == "--speech-message" && value(&v)) {
+            speechMessage = v;
         } else if (arg == "--reboot-silence" && value(&v)) {
             rebootSilenceMs = std::atoi(v.c_str());
         } else {
@@ -133,6 +145,8 @@ int main(int argc, char** argv) {
         services.push_back(std::make_unique<sim::RestService>(restPort));
     if (pelzo)
         services.push_back(std::make_unique<sim::PelzoService>(pelzoPassword));
+    if (speechPort > 0)
+        services.push_back(std::make_unique<sim::SpeechService>(speechPort, speechMessage));
     for (auto& service : services)
         if (!service->start(loop, fleet, &error))
             return fail(std::string(service->name()) + ": " + error);

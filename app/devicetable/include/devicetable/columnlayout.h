@@ -1,9 +1,14 @@
 #pragma once
 
-class QHeaderView;
+#include <vector>
 
-// Gives a device table's horizontal header its column layout: every section fits
-// its contents except those whose ColumnMeta width is -1, which stretch. Contents
-// are measured over the visible rows only, so a reset of a table with thousands
-// of rows stays cheap while replies pour in.
+class QHeaderView;
+struct ColumnMeta;
+
+// Gives a table's horizontal header its column layout: every section fits its contents
+// except those whose ColumnMeta width is -1, which stretch. Contents are measured over
+// the visible rows only, so a reset of a table with thousands of rows stays cheap while
+// replies pour in.
+void applyColumnLayout(QHeaderView* header, const std::vector<ColumnMeta>& columns);
+// The same for the main device table (DevicesModel::columns).
 void applyDeviceColumnLayout(QHeaderView* header);

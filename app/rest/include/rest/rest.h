@@ -5,7 +5,8 @@
 //   Resp (ReplyBase or a record derived from it) and the callback runs exactly once on the
 //   calling thread's event loop with the record and an error text ("" on success).
 // - httpRequest(url, body, headers, replyBody, error): blocking call through a local event
-//   loop (other events keep being processed meanwhile); returns the raw reply body.
+//   loop (other events keep being processed meanwhile), aborted after the same time-out;
+//   returns the raw reply body.
 //
 // Each kind of call uses its own QNetworkAccessManager per thread, created on first use in
 // the calling thread without a parent and kept for the life of that thread.
@@ -47,7 +48,7 @@ template <typename Resp> using RestCallback = std::function<void(Resp&, const st
 // The error text of request<Resp> for any network error (refused, HTTP error, time-out).
 inline const char* const kRestNetworkError = "网络超时";
 
-// The time-out of request<Resp>, 5000 ms. The setter exists for tests only.
+// The time-out of request<Resp> and httpRequest, 5000 ms. The setter exists for tests only.
 int requestTimeoutMs();
 void setRequestTimeoutMsForTesting(int ms);
 
@@ -102,8 +103,8 @@ void request(const QString& host, const QString& path, const std::string& body,
 
 // Blocking call of a complete URL (Latin-1 text). Sets every header of the map, in key
 // order; an empty body sends a GET, otherwise a POST with "Content-Type: application/json".
-// Returns true with the reply body, or false with the reply's error string (UTF-8). There is
-// no time-out of its own.
+// Returns true with the reply body, or false with the reply's error string (UTF-8). A reply
+// still running after requestTimeoutMs() is aborted, which reports "Operation canceled".
 bool httpRequest(const std::string& url, const std::string& body,
                  const std::map<std::string, std::string>& headers, std::string& replyBody,
                  std::string& error);

@@ -61,6 +61,8 @@ public:
 
     // Runs a function once after a delay; tests replace the timer with their own.
     using Scheduler = std::function<void(int ms, std::function<void()>)>;
+    // Runs a dialog the window opened, modally; tests drive the dialog instead.
+    using DialogRunner = std::function<void(QDialog&)>;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -84,6 +86,7 @@ public:
     int codeFontSize() const { return codeFontSize_; }
 
     void setScheduler(Scheduler scheduler) { scheduler_ = std::move(scheduler); }
+    void setDialogRunner(DialogRunner runner) { dialogRunner_ = std::move(runner); }
     // Selected rows in the order they were selected.
     QList<int> selectedRows() const;
     // Value copies of the selected rows, for dialogs that work on a snapshot.
@@ -166,4 +169,5 @@ private:
     // True once replies have replaced the "ready" text with a device count.
     bool countShown_ = false;
     Scheduler scheduler_;
+    DialogRunner dialogRunner_;
 };

@@ -17,6 +17,9 @@ class UpdateProgressObserver;
 class MemoryFileServer : public kohttp::HttpHandler {
     Q_DECLARE_TR_FUNCTIONS(MemoryFileServer)
 public:
+    // The port the program serves it on; container runners carry it in their URLs.
+    static constexpr quint16 kHttpPort = 18835;
+
     // The process-wide server, created on first use. Tests may make their own.
     static MemoryFileServer& instance();
 

@@ -1,8 +1,7 @@
 #include <kohttp/qt/http_server.h>
 #include <kohttp/qt/lambda_runnable.h>
+#include <kohttp/qt/socket_write.h>
 #include <kohttp/qt/tcp_server_ex.h>
-
-#include "socket_write.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -424,13 +423,10 @@ void HttpServer::newConnection() {
                     // Qt would send on its next loop pass; with nothing queued
                     // before them the bytes leave now, in one call, and only
                     // what the system does not take waits in Qt's buffer.
-                    qint64 sent = 0;
-                    if (plain && socket->bytesToWrite() == 0) {
-                        sent = detail::sendNow(socket->socketDescriptor(), bytes.constData(),
-                                               bytes.size());
-                    }
-                    if (sent < bytes.size()) {
-                        socket->write(bytes.constData() + sent, bytes.size() - sent);
+                    if (plain) {
+                        writeThrough(socket, bytes.constData(), bytes.size());
+                    } else {
+                        socket->write(bytes);
                     }
                 });
         connect(&raw->d_, &HttpSessionPrivate::closeConnection, socket,

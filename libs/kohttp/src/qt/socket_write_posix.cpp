@@ -1,10 +1,10 @@
-#include "socket_write.h"
+#include <kohttp/qt/socket_write.h>
 
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/types.h>
 
-namespace kohttp::qt::detail {
+namespace kohttp::qt {
 
 qint64 sendNow(qintptr fd, const char* data, qint64 len) {
     qint64 sent = 0;
@@ -22,4 +22,4 @@ qint64 sendNow(qintptr fd, const char* data, qint64 len) {
     return sent;
 }
 
-} // namespace kohttp::qt::detail
+} // namespace kohttp::qt

@@ -189,12 +189,14 @@ template <class M, class... T> FieldTable makeFieldTable(T M::*... members) {
 }
 
 // Base for concrete messages: M::describe() is called once, on first use, and
-// the table is kept for the life of the process.
+// the table is kept for the life of the process. It is never destroyed: a program
+// may end without pelzo_deinit, and the worker thread may still be decoding a
+// terminal's message while the exit runs the static destructors.
 template <class M> class MessageOf : public Message {
 protected:
     const FieldTable& fields() const override {
-        static const FieldTable table = M::describe();
-        return table;
+        static const FieldTable* table = new FieldTable(M::describe());
+        return *table;
     }
 };
 
